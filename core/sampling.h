@@ -1,0 +1,158 @@
+// SampleOrFill and the two samplers: the last step of every output pixel.
+//
+// The source is read in place through its row stride. Each filter has its own
+// in-range comparisons; they are compared exactly (the float position widens
+// to double without loss, W + 0.5 is exact in double). A NaN position fails
+// every comparison and gets the fill colour.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "geometry.h"
+
+namespace lens {
+
+struct SourceFrame {
+  const PIXEL_YC* pixels;
+  std::int32_t w;
+  std::int32_t h;
+  std::int32_t stride;  // pixels per row (the host's max_w)
+};
+
+struct SampleOptions {
+  bool bilinear;
+  bool green_back;
+  bool equirectangular;  // the source wraps at its left and right edges
+};
+
+inline const PIXEL_YC& PixelAt(const SourceFrame& src, std::int32_t column, std::int32_t row) {
+  return src.pixels[static_cast<std::ptrdiff_t>(row) * src.stride + column];
+}
+
+// One channel of the bilinear mix: float products summed in a fixed order,
+// then truncated toward zero (-3.5 -> -3).
+inline short MixChannel(short p00, short p10, short p01, short p11, float w00, float w10,
+                        float w01, float w11) {
+  float s = static_cast<float>(p00) * w00 + static_cast<float>(p10) * w10;
+  s = s + static_cast<float>(p01) * w01;
+  s = s + static_cast<float>(p11) * w11;
+  return static_cast<short>(static_cast<std::int32_t>(s));
+}
+
+inline PIXEL_YC Mix(const SourceFrame& src, std::int32_t x0, std::int32_t x1, std::int32_t y0,
+                    std::int32_t y1, float fx, float fy) {
+  const PIXEL_YC& p00 = PixelAt(src, x0, y0);
+  const PIXEL_YC& p10 = PixelAt(src, x1, y0);
+  const PIXEL_YC& p01 = PixelAt(src, x0, y1);
+  const PIXEL_YC& p11 = PixelAt(src, x1, y1);
+  const float w00 = (1.0f - fx) * (1.0f - fy);
+  const float w10 = (1.0f - fy) * fx;
+  const float w01 = (1.0f - fx) * fy;
+  const float w11 = fy * fx;
+  PIXEL_YC out;
+  out.y = MixChannel(p00.y, p10.y, p01.y, p11.y, w00, w10, w01, w11);
+  out.cb = MixChannel(p00.cb, p10.cb, p01.cb, p11.cb, w00, w10, w01, w11);
+  out.cr = MixChannel(p00.cr, p10.cr, p01.cr, p11.cr, w00, w10, w01, w11);
+  return out;
+}
+
+// Nearest pixel. PixelEdge: pixel c spans [c, c+1) and the half-pixel band
+// around the frame reads the edge pixel. PixelCentre: the caller has already
+// shifted by half a pixel, wrapped and range-tested (see SampleOrFill).
+inline PIXEL_YC SampleNearest(const SourceFrame& src, float x, float y, bool equirectangular,
+                              PixelConvention convention) {
+  const float W = static_cast<float>(src.w);
+  if (convention == PixelConvention::PixelEdge) {
+    if (x >= W) x = equirectangular ? x - W : static_cast<float>(src.w - 1);
+    if (x < 0.0f) x = 0.0f;
+    if (y > static_cast<float>(src.h - 1)) y = static_cast<float>(src.h - 1);
+    if (y < 0.0f) y = 0.0f;
+  }
+  return PixelAt(src, static_cast<std::int32_t>(x), static_cast<std::int32_t>(y));
+}
+
+// Bilinear mix of four pixels. PixelEdge mixes the four nearest pixel centres
+// (at c + 0.5); PixelCentre mixes the pixels around the position and wraps
+// the right neighbour of a panorama's last column to column 0.
+inline PIXEL_YC SampleBilinear(const SourceFrame& src, float x, float y, bool equirectangular,
+                               PixelConvention convention) {
+  const std::int32_t W = src.w;
+  const std::int32_t H = src.h;
+  if (convention == PixelConvention::PixelEdge) {
+    float xs = x - 0.5f;
+    float ys = y - 0.5f;
+    if (!(xs > 0.0f)) xs = 0.0f;
+    if (!(ys > 0.0f)) ys = 0.0f;
+    if (xs > static_cast<float>(W - 1)) xs = static_cast<float>(W - 1);
+    if (ys > static_cast<float>(H - 1)) ys = static_cast<float>(H - 1);
+    const std::int32_t x0 = static_cast<std::int32_t>(xs);
+    const std::int32_t y0 = static_cast<std::int32_t>(ys);
+    const std::int32_t x1 = (x0 + 1 < W) ? x0 + 1 : x0;
+    const std::int32_t y1 = (y0 + 1 < H) ? y0 + 1 : y0;
+    return Mix(src, x0, x1, y0, y1, xs - static_cast<float>(x0), ys - static_cast<float>(y0));
+  }
+  if (equirectangular) {
+    if (x >= static_cast<float>(W)) x = x - static_cast<float>(W);
+  } else {
+    if (x >= static_cast<float>(W)) x = static_cast<float>(W - 1);
+    if (x < 0.0f) x = 0.0f;
+  }
+  float ys = y;
+  if (ys > static_cast<float>(H - 1)) ys = static_cast<float>(H - 1);
+  if (!(ys > 0.0f)) ys = 0.0f;
+  const std::int32_t x0 = static_cast<std::int32_t>(x);
+  const std::int32_t y0 = static_cast<std::int32_t>(ys);
+  std::int32_t x1 = x0 + 1;
+  if (x1 >= W) x1 = equirectangular ? 0 : x0;
+  const std::int32_t y1 = (y0 + 1 < H) ? y0 + 1 : y0;
+  return Mix(src, x0, x1, y0, y1, x - static_cast<float>(x0), ys - static_cast<float>(y0));
+}
+
+// True when a position lies within [lo, hi] (or [lo, hi) when hi_open).
+inline bool Within(float value, double lo, double hi, bool hi_open) {
+  const double v = static_cast<double>(value);
+  return v >= lo && (hi_open ? v < hi : v <= hi);
+}
+
+// Writes one output pixel: a sample of the source when the filter's in-range
+// test admits the position, otherwise the fill colour. `admitted` carries the
+// dome filter's circular output mask; the others pass true.
+template <Filter filter>
+inline void SampleOrFill(const SourceFrame& src, PIXEL_YC* out, SourcePoint p,
+                         const SampleOptions& options, bool admitted = true) {
+  constexpr PixelConvention convention = ConventionOf(filter);
+  const double W = static_cast<double>(src.w);
+  const double H = static_cast<double>(src.h);
+  // An empty source has nothing to sample (and no pixel 0 to clamp onto).
+  bool in_range = !p.outside && admitted && src.w > 0 && src.h > 0;
+  float x = p.x;
+  float y = p.y;
+  if (in_range) {
+    if (options.bilinear) {
+      if (filter == Filter::Trimbel) {
+        in_range = Within(x, -0.5, W + 0.5, false) && Within(y, -0.5, H + 0.5, false);
+      } else {
+        in_range = Within(x, 0.0, W, false) && Within(y, 0.0, H, false);
+      }
+    } else if (filter == Filter::Trimbel) {
+      // Pixel centres: shift by half a pixel and wrap the seam before the test.
+      x = x + 0.5f;
+      y = y + 0.5f;
+      if (options.equirectangular && x >= static_cast<float>(src.w)) x = x - static_cast<float>(src.w);
+      in_range = Within(x, 0.0, W, true) && Within(y, 0.0, H, true);
+    } else {
+      const bool open_top = filter == Filter::Oskuda;
+      in_range = Within(x, -0.5, W + 0.5, open_top) && Within(y, -0.5, H + 0.5, open_top);
+    }
+  }
+  if (!in_range) {
+    *out = options.green_back ? GreenBack : kBlack;
+  } else if (options.bilinear) {
+    *out = SampleBilinear(src, x, y, options.equirectangular, convention);
+  } else {
+    *out = SampleNearest(src, x, y, options.equirectangular, convention);
+  }
+}
+
+}  // namespace lens

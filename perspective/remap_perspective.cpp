@@ -1,0 +1,80 @@
+// RemapPerspective: the pin-hole view.
+//
+// The output grid is symmetric about its centre under both mirrors, so one
+// output ray (the costly square root, arc tangents, sines and cosines) serves
+// four pixels, one per quadrant; only the signs of X and Y differ. Row pairs i
+// are split over the threads in contiguous static blocks; pair i writes rows
+// out_h/2 + i and out_h/2 - 1 - i only.
+#include <cmath>
+#include <cstddef>
+
+#include "lens_models.h"
+#include "rotation.h"
+#include "sampling.h"
+#include "varnel.h"
+
+namespace varnel {
+
+void RemapPerspective(const RemapJob& job) {
+  const std::int32_t row_pairs = job.out_h / 2;
+  const std::int32_t column_pairs = job.out_w / 2;
+  if (row_pairs <= 0) return;
+
+  const FILTER_PROC_INFO& info = *job.proc_info;
+  const lens::SourceFrame src{info.ycp_edit, info.w, info.h, info.max_w};
+  PIXEL_YC* const dst = info.ycp_temp;
+  const std::ptrdiff_t stride = info.max_w;
+  const auto projection = static_cast<lens::SourceProjection>(job.source_projection);
+  const bool equirectangular = projection == lens::SourceProjection::Equirectangular;
+  const lens::LensModel lens_model = lens::PrepareLens(
+      projection, job.in_fov, job.in_mask, job.shift_x, job.shift_y, job.pi, info.w, info.h);
+  const lens::SampleOptions options{job.bilinear != 0.0f, job.green_back != 0, equirectangular};
+  const lens::ViewRotation rotation = job.rotation;
+
+  // The image plane's distance puts the left and right edges at out_fov / 2
+  // from the axis. cx, cy: the image centre with pixel n centred at n.
+  const double half_angle = static_cast<double>(job.out_fov * 0.5f * job.pi) / 180.0;
+  const double focal = static_cast<double>(column_pairs) / std::tan(half_angle);
+  const double cx = (static_cast<double>(job.out_w) - 1.0) * 0.5;
+  const double cy = (static_cast<double>(job.out_h) - 1.0) * 0.5;
+
+#pragma omp parallel for schedule(static)
+  for (std::int32_t i = 0; i < row_pairs; ++i) {
+    const float yf = static_cast<float>(static_cast<double>(i) + 0.5);
+    const float yf_squared = yf * yf;
+    const float row_below = static_cast<float>(cy + static_cast<double>(yf));
+    const float row_above = static_cast<float>(cy - static_cast<double>(yf));
+    PIXEL_YC* const out_below = dst + static_cast<std::ptrdiff_t>(row_below) * stride;
+    PIXEL_YC* const out_above = dst + static_cast<std::ptrdiff_t>(row_above) * stride;
+    for (std::int32_t j = 0; j < column_pairs; ++j) {
+      const float xf = static_cast<float>(static_cast<double>(j) + 0.5);
+      const float distance = static_cast<float>(std::sqrt(static_cast<double>(xf * xf + yf_squared)));
+      const float theta_o = static_cast<float>(std::atan(static_cast<double>(distance) / focal));
+      const float phi_o = static_cast<float>(std::atan(static_cast<double>(yf / xf)));
+      const double s = std::sin(static_cast<double>(theta_o));
+      const float Xm = static_cast<float>(std::cos(static_cast<double>(phi_o)) * s);
+      const float Ym = static_cast<float>(std::sin(static_cast<double>(phi_o)) * s);
+      const float Z = static_cast<float>(std::cos(static_cast<double>(theta_o)));
+      const float Zs = Z * rotation.sin_pitch;
+      const float Zc = Z * rotation.cos_pitch;
+      const auto right = static_cast<std::ptrdiff_t>(static_cast<float>(cx + static_cast<double>(xf)));
+      const auto left = static_cast<std::ptrdiff_t>(static_cast<float>(cx - static_cast<double>(xf)));
+
+      struct Quadrant { PIXEL_YC* out; float X; float Y; };
+      const Quadrant quadrants[4] = {
+          {out_below + right, Xm, Ym},
+          {out_below + left, -Xm, Ym},
+          {out_above + right, Xm, -Ym},
+          {out_above + left, -Xm, -Ym},
+      };
+      for (const Quadrant& q : quadrants) {
+        const lens::SourceAngles angles =
+            lens::RotateToSource<lens::Filter::Varnel>(q.X, q.Y, Zc, Zs, rotation, equirectangular);
+        const lens::SourcePoint point = lens::MapToSource<lens::Filter::Varnel>(lens_model, angles);
+        lens::SampleOrFill<lens::Filter::Varnel>(src, q.out, point, options);
+      }
+    }
+  }
+}
+
+}  // namespace varnel
