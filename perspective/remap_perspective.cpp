@@ -5,7 +5,6 @@
 // four pixels, one per quadrant; only the signs of X and Y differ. Row pairs i
 // are split over the threads in contiguous static blocks; pair i writes rows
 // out_h/2 + i and out_h/2 - 1 - i only.
-#include <cmath>
 #include <cstddef>
 
 #include "lens_models.h"
@@ -31,10 +30,8 @@ void RemapPerspective(const RemapJob& job) {
   const lens::SampleOptions options{job.bilinear != 0.0f, job.green_back != 0, equirectangular};
   const lens::ViewRotation rotation = job.rotation;
 
-  // The image plane's distance puts the left and right edges at out_fov / 2
-  // from the axis. cx, cy: the image centre with pixel n centred at n.
-  const double half_angle = static_cast<double>(job.out_fov * 0.5f * job.pi) / 180.0;
-  const double focal = static_cast<double>(column_pairs) / std::tan(half_angle);
+  // cx, cy: the image centre, with pixel n centred at n.
+  const double focal = PerspectiveFocal(job.out_w, job.out_fov, job.pi);
   const double cx = (static_cast<double>(job.out_w) - 1.0) * 0.5;
   const double cy = (static_cast<double>(job.out_h) - 1.0) * 0.5;
 
@@ -48,13 +45,10 @@ void RemapPerspective(const RemapJob& job) {
     PIXEL_YC* const out_above = dst + static_cast<std::ptrdiff_t>(row_above) * stride;
     for (std::int32_t j = 0; j < column_pairs; ++j) {
       const float xf = static_cast<float>(static_cast<double>(j) + 0.5);
-      const float distance = static_cast<float>(std::sqrt(static_cast<double>(xf * xf + yf_squared)));
-      const float theta_o = static_cast<float>(std::atan(static_cast<double>(distance) / focal));
-      const float phi_o = static_cast<float>(std::atan(static_cast<double>(yf / xf)));
-      const double s = std::sin(static_cast<double>(theta_o));
-      const float Xm = static_cast<float>(std::cos(static_cast<double>(phi_o)) * s);
-      const float Ym = static_cast<float>(std::sin(static_cast<double>(phi_o)) * s);
-      const float Z = static_cast<float>(std::cos(static_cast<double>(theta_o)));
+      const GroupRay ray = PerspectiveGroupRay(xf, yf, yf_squared, focal);
+      const float Xm = ray.Xm;
+      const float Ym = ray.Ym;
+      const float Z = ray.Z;
       const float Zs = Z * rotation.sin_pitch;
       const float Zc = Z * rotation.cos_pitch;
       const auto right = static_cast<std::ptrdiff_t>(static_cast<float>(cx + static_cast<double>(xf)));

@@ -3,6 +3,7 @@
 // roll.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #include "aviutl_filter.h"
@@ -38,6 +39,34 @@ struct OutputSize {
   std::int32_t w;
   std::int32_t h;
 };
+
+// Distance of the image plane from the projection centre, in output pixels:
+// a ray to the left or right edge makes out_fov / 2 with the view axis.
+inline double PerspectiveFocal(std::int32_t out_w, float out_fov, float pi) {
+  const double half_angle = static_cast<double>(out_fov * 0.5f * pi) / 180.0;
+  return static_cast<double>(out_w / 2) / std::tan(half_angle);
+}
+
+// The unit ray through the pixel centre (xf, yf) from the image centre, for
+// the lower right quadrant; the other three mirror its X and Y. It goes
+// through the polar angle and azimuth of the offset, which also fixes the
+// result for a negative focal distance (out_fov 180).
+struct GroupRay {
+  float Xm;
+  float Ym;
+  float Z;
+};
+inline GroupRay PerspectiveGroupRay(float xf, float yf, float yf_squared, double focal) {
+  const float distance = static_cast<float>(std::sqrt(static_cast<double>(xf * xf + yf_squared)));
+  const float theta_o = static_cast<float>(std::atan(static_cast<double>(distance) / focal));
+  const float phi_o = static_cast<float>(std::atan(static_cast<double>(yf / xf)));
+  const double s = std::sin(static_cast<double>(theta_o));
+  GroupRay ray;
+  ray.Xm = static_cast<float>(std::cos(static_cast<double>(phi_o)) * s);
+  ray.Ym = static_cast<float>(std::sin(static_cast<double>(phi_o)) * s);
+  ray.Z = static_cast<float>(std::cos(static_cast<double>(theta_o)));
+  return ray;
+}
 
 lens::SourceProjection PerspectiveInput(const int* check);
 OutputSize PerspectiveOutputSize(const int* track, const int* check, int w, int h, int max_w,

@@ -1,1 +1,162 @@
+// Sampling and fill: the worked cases of both pixel conventions and each
+// filter's in-range comparisons.
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "sampling.h"
+
+namespace {
+
+using lens::Filter;
+using lens::PixelConvention;
+using lens::SampleOptions;
+using lens::SourceFrame;
+using lens::SourcePoint;
+
+// A source whose pixel (c, r) holds Y = 10 * c + 1000 * r, Cb = -c, Cr = r.
+struct Grid {
+  int w, h, stride;
+  std::vector<PIXEL_YC> pixels;
+  Grid(int w_, int h_, int stride_) : w(w_), h(h_), stride(stride_), pixels(stride_ * h_) {
+    for (int r = 0; r < h; ++r)
+      for (int c = 0; c < w; ++c)
+        pixels[r * stride + c] = PIXEL_YC{static_cast<short>(10 * c + 1000 * r),
+                                          static_cast<short>(-c), static_cast<short>(r)};
+  }
+  SourceFrame frame() const { return SourceFrame{pixels.data(), w, h, stride}; }
+};
+
+template <Filter filter>
+PIXEL_YC Sample(const Grid& g, float x, float y, bool bilinear, bool equirect = false,
+                bool green = false, bool outside = false) {
+  PIXEL_YC out{1, 1, 1};
+  lens::SampleOrFill<filter>(g.frame(), &out, SourcePoint{x, y, outside},
+                             SampleOptions{bilinear, green, equirect});
+  return out;
+}
+
+bool IsBlack(const PIXEL_YC& p) { return p.y == 0 && p.cb == 0 && p.cr == 0; }
+int Column(const PIXEL_YC& p) { return -p.cb; }
+
+TEST(Fill, GreenBackIsTheEditorsPureGreenAsWords) {
+  const Grid g(4, 4, 4);
+  const PIXEL_YC p = Sample<Filter::Varnel>(g, 1, 1, false, false, true, /*outside=*/true);
+  std::uint16_t words[3];
+  std::memcpy(words, &p, sizeof(words));
+  EXPECT_EQ(words[0], 0x0964);
+  EXPECT_EQ(words[1], 0xFAB3);
+  EXPECT_EQ(words[2], 0xF94D);
+  EXPECT_TRUE(IsBlack(Sample<Filter::Trimbel>(g, 1, 1, true, false, false, true)));
+}
+
+TEST(Fill, NotANumberFailsEveryRangeTest) {
+  const Grid g(4, 4, 4);
+  const float nan = std::nanf("");
+  for (bool bilinear : {false, true}) {
+    EXPECT_TRUE(IsBlack(Sample<Filter::Varnel>(g, nan, 1, bilinear)));
+    EXPECT_TRUE(IsBlack(Sample<Filter::Oskuda>(g, 1, nan, bilinear)));
+    EXPECT_TRUE(IsBlack(Sample<Filter::Trimbel>(g, nan, nan, bilinear, true)));
+  }
+}
+
+TEST(NearestPixelEdge, BandAroundTheFrameReadsTheEdgePixel) {
+  const Grid g(8, 4, 10);
+  EXPECT_EQ(Column(Sample<Filter::Varnel>(g, -0.5f, 1, false)), 0);
+  EXPECT_EQ(Column(Sample<Filter::Varnel>(g, 0.99f, 1, false)), 0);
+  EXPECT_EQ(Column(Sample<Filter::Varnel>(g, 7.99f, 1, false)), 7);
+  // Varnel's upper bound is inclusive, Oskuda's is not.
+  EXPECT_EQ(Column(Sample<Filter::Varnel>(g, 8.5f, 1, false)), 7);
+  EXPECT_TRUE(IsBlack(Sample<Filter::Oskuda>(g, 8.5f, 1, false)));
+  EXPECT_EQ(Column(Sample<Filter::Oskuda>(g, 8.499999f, 1, false)), 7);
+  EXPECT_TRUE(IsBlack(Sample<Filter::Varnel>(g, -0.5000001f, 1, false)));
+  EXPECT_TRUE(IsBlack(Sample<Filter::Varnel>(g, 8.500001f, 1, false)));
+  // Rows clamp the same way.
+  EXPECT_EQ(Sample<Filter::Varnel>(g, 1, 4.5f, false).cr, 3);
+  EXPECT_EQ(Sample<Filter::Varnel>(g, 1, -0.5f, false).cr, 0);
+  EXPECT_TRUE(IsBlack(Sample<Filter::Oskuda>(g, 1, 4.5f, false)));
+}
+
+TEST(NearestPixelEdge, PanoramaSeamReadsColumnZero) {
+  const Grid g(8, 4, 8);
+  EXPECT_EQ(Column(Sample<Filter::Varnel>(g, 8.0f, 2, false, true)), 0);
+  EXPECT_EQ(Column(Sample<Filter::Varnel>(g, 8.0f, 2, false, false)), 7);
+}
+
+TEST(NearestPixelCentre, HalvesRoundUpAndOnlyPanoramasWrap) {
+  const Grid g(8, 4, 8);
+  EXPECT_EQ(Column(Sample<Filter::Trimbel>(g, 0.49f, 1, false)), 0);
+  EXPECT_EQ(Column(Sample<Filter::Trimbel>(g, 0.5f, 1, false)), 1);
+  EXPECT_EQ(Column(Sample<Filter::Trimbel>(g, -0.5f, 1, false)), 0);
+  EXPECT_TRUE(IsBlack(Sample<Filter::Trimbel>(g, -0.5000001f, 1, false)));
+  EXPECT_TRUE(IsBlack(Sample<Filter::Trimbel>(g, 7.5f, 1, false)));
+  EXPECT_EQ(Column(Sample<Filter::Trimbel>(g, 7.5f, 1, false, true)), 0);
+  EXPECT_EQ(Column(Sample<Filter::Trimbel>(g, 8.0f, 1, false, true)), 0);
+  EXPECT_EQ(Sample<Filter::Trimbel>(g, 1, 3.49f, false).cr, 3);
+  EXPECT_TRUE(IsBlack(Sample<Filter::Trimbel>(g, 1, 3.5f, false)));
+}
+
+TEST(Bilinear, WorkedMixGivesY250) {
+  Grid g(2, 2, 2);
+  g.pixels[0].y = 100;
+  g.pixels[1].y = 200;
+  g.pixels[2].y = 300;
+  g.pixels[3].y = 400;
+  EXPECT_EQ(Sample<Filter::Varnel>(g, 1.0f, 1.0f, true).y, 250);
+  EXPECT_EQ(Sample<Filter::Oskuda>(g, 1.0f, 1.0f, true).y, 250);
+  // The pixel-centre convention mixes the pixels around the position itself.
+  EXPECT_EQ(Sample<Filter::Trimbel>(g, 0.5f, 0.5f, true).y, 250);
+}
+
+TEST(Bilinear, MixTruncatesTowardZero) {
+  EXPECT_EQ(lens::MixChannel(-3, -4, 0, 0, 0.5f, 0.5f, 0.0f, 0.0f), -3);
+  EXPECT_EQ(lens::MixChannel(250, 251, 0, 0, 0.1f, 0.9f, 0.0f, 0.0f), 250);
+  EXPECT_EQ(lens::MixChannel(32767, 32767, 32767, 32767, 0.25f, 0.25f, 0.25f, 0.25f), 32767);
+  EXPECT_EQ(lens::MixChannel(-32768, -32768, -32768, -32768, 0.25f, 0.25f, 0.25f, 0.25f), -32768);
+}
+
+TEST(Bilinear, EdgesClampAndRangesDifferPerConvention) {
+  const Grid g(8, 4, 8);
+  // Pixel edges: x = W clamps to the last column exactly.
+  const PIXEL_YC last = Sample<Filter::Varnel>(g, 8.0f, 0.5f, true);
+  EXPECT_EQ(last.y, 70);
+  EXPECT_TRUE(IsBlack(Sample<Filter::Varnel>(g, 8.000001f, 1, true)));
+  EXPECT_TRUE(IsBlack(Sample<Filter::Oskuda>(g, -0.000001f, 1, true)));
+  // Pixel centres accept the half-pixel band.
+  EXPECT_EQ(Sample<Filter::Trimbel>(g, -0.5f, 0, true).y, 0);
+  EXPECT_EQ(Sample<Filter::Trimbel>(g, 8.5f, 0, true).y, 70);
+  EXPECT_TRUE(IsBlack(Sample<Filter::Trimbel>(g, 8.500001f, 0, true)));
+}
+
+TEST(Bilinear, PanoramaSeamMixesLastAndFirstColumn) {
+  Grid g(8, 2, 8);
+  g.pixels[7].y = 1000;
+  g.pixels[0].y = 2000;
+  EXPECT_EQ(Sample<Filter::Trimbel>(g, 7.5f, 0, true, true).y, 1500);
+  // Without the panorama flag the last column is mixed with itself.
+  EXPECT_EQ(Sample<Filter::Trimbel>(g, 7.5f, 0, true, false).y, 1000);
+}
+
+TEST(Bilinear, OnePixelWideOrHighMixesAlongTheOtherAxis) {
+  Grid tall(1, 2, 1);
+  tall.pixels[0].y = 100;
+  tall.pixels[1].y = 300;
+  EXPECT_EQ(Sample<Filter::Varnel>(tall, 0.5f, 1.0f, true).y, 200);
+  Grid wide(2, 1, 2);
+  wide.pixels[0].y = 100;
+  wide.pixels[1].y = 300;
+  EXPECT_EQ(Sample<Filter::Varnel>(wide, 1.0f, 0.5f, true).y, 200);
+}
+
+TEST(EmptySource, FillsInsteadOfReadingOutsideTheFrame) {
+  // A source of width or height 0 has no pixel to clamp onto.
+  const Grid g(0, 4, 4);
+  EXPECT_TRUE(IsBlack(Sample<Filter::Varnel>(g, 0, 0, true)));
+  EXPECT_TRUE(IsBlack(Sample<Filter::Varnel>(g, 0, 0, false)));
+  const Grid flat(4, 0, 4);
+  EXPECT_TRUE(IsBlack(Sample<Filter::Trimbel>(flat, 0, 0, true)));
+}
+
+}  // namespace
