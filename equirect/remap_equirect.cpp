@@ -1,0 +1,69 @@
+// RemapEquirectangular: the output panorama, one pixel at a time.
+//
+// Row r has the polar angle pi r / (out_h - 1), so the first and last rows
+// are the poles; column c has the longitude 2 pi c / out_w. The ray of a pixel
+// is X = -sin(lon) sin(lat), Y = cos(lon) sin(lat), Z = cos(lat) with Z the
+// pole. Rows are split over the threads in contiguous static blocks; each row
+// writes only its own out_w pixels.
+#include <cmath>
+#include <cstddef>
+
+#include "lens_models.h"
+#include "rotation.h"
+#include "sampling.h"
+#include "trimbel.h"
+
+namespace trimbel {
+
+void RemapEquirectangular(const RemapJob& job) {
+  if (job.out_h < 1) return;
+
+  const FILTER_PROC_INFO& info = *job.proc_info;
+  const lens::SourceFrame src{info.ycp_edit, info.w, info.h, info.max_w};
+  PIXEL_YC* const dst = info.ycp_temp;
+  const std::ptrdiff_t stride = info.max_w;
+  const auto projection = static_cast<lens::SourceProjection>(job.source_projection);
+  const bool equirectangular = projection == lens::SourceProjection::Equirectangular;
+  const lens::LensModel lens_model = lens::PrepareLens(
+      projection, job.in_fov, job.in_mask, job.shift_x, job.shift_y, job.pi, info.w, info.h);
+  const lens::SampleOptions options{job.bilinear != 0, job.green_back != 0, equirectangular};
+  const lens::ViewRotation rotation{job.cos_roll,    job.sin_roll,  job.cos_azimuth,
+                                    job.sin_azimuth, job.cos_pitch, job.sin_pitch};
+  const std::int32_t out_w = job.out_w;
+  const float pi = job.pi;
+  // Both tables or neither: one table alone would still need a call per pixel.
+  const bool tables = job.cos_lon != nullptr && job.sin_lon != nullptr;
+  // out_h = 1 divides 0 by 0: a NaN latitude, and the row is filled.
+  const float row_span = static_cast<float>(job.out_h - 1);
+
+#pragma omp parallel for schedule(static)
+  for (std::int32_t r = 0; r < job.out_h; ++r) {
+    const float lat = static_cast<float>(r) * pi / row_span;
+    const float sin_lat = static_cast<float>(std::sin(static_cast<double>(lat)));
+    const float cos_lat = static_cast<float>(std::cos(static_cast<double>(lat)));
+    if (out_w < 1) continue;
+    const float Zc = cos_lat * rotation.cos_pitch;
+    const float Zs = cos_lat * rotation.sin_pitch;
+    PIXEL_YC* const out_row = dst + static_cast<std::ptrdiff_t>(r) * stride;
+    for (std::int32_t c = 0; c < out_w; ++c) {
+      float slon;
+      float clon;
+      if (tables) {
+        slon = job.sin_lon[c];
+        clon = job.cos_lon[c];
+      } else {
+        const double lon = static_cast<double>(ColumnLongitude(c, out_w, pi));
+        slon = static_cast<float>(std::sin(lon));
+        clon = static_cast<float>(std::cos(lon));
+      }
+      const float X = -(slon * sin_lat);
+      const float Y = clon * sin_lat;
+      const lens::SourceAngles angles =
+          lens::RotateToSource<lens::Filter::Trimbel>(X, Y, Zc, Zs, rotation, equirectangular);
+      const lens::SourcePoint point = lens::MapToSource<lens::Filter::Trimbel>(lens_model, angles);
+      lens::SampleOrFill<lens::Filter::Trimbel>(src, out_row + c, point, options);
+    }
+  }
+}
+
+}  // namespace trimbel
