@@ -1,4 +1,4 @@
-// The reference Oskuda, step by step as the spec words it. Deliberately
+// The reference Oskuda, step by step from the formulas. Deliberately
 // plain: one pixel at a time, every value spelt out with its precision.
 #include "dome_reference.h"
 
@@ -38,7 +38,7 @@ struct Angles {
   float phi;
 };
 
-// Part 1.4, the Oskuda chain, then theta and phi.
+// The Oskuda rotation chain, then theta and phi.
 Angles Turn(float X, float Y, float Zc, float Zs, const Rotation& q, bool equirect) {
   const float u = Y * q.cos_roll + X * q.sin_roll;
   const float v = X * q.cos_roll - Y * q.sin_roll;
@@ -79,7 +79,7 @@ struct Lens {
   int w, h;
 };
 
-// Part 1.3.
+// The lens models.
 Position Map(const Lens& L, Angles an) {
   Position p{0.0f, 0.0f, true, false};
   const float theta = an.theta;
@@ -148,7 +148,7 @@ short MixOne(short a, short b, short c, short d, float fx, float fy) {
   return static_cast<short>(static_cast<int>(s));  // toward zero
 }
 
-// Part 1.2 with Oskuda's rows of the range test and the pixel-edge convention.
+// Sampling with Oskuda's range test and the pixel-edge convention.
 PIXEL_YC Sample(const std::vector<PIXEL_YC>& src, int stride, int W, int H, Position p,
                 bool bilinear, bool green, bool equirect) {
   const PIXEL_YC fill = green ? PIXEL_YC{2404, -1357, -1715} : PIXEL_YC{0, 0, 0};

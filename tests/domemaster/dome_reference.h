@@ -1,5 +1,5 @@
-// An independent reference of the Oskuda filter, written from the spec
-// (Parts 1.2 to 1.4, 3.1 and 3.2) for the tests: a plain loop that works out
+// An independent reference of the Oskuda filter, written from the formulas
+// (sampling, lens models, rotation, frame entry, remap) for the tests: a plain loop that works out
 // every output pixel on its own, from its own column and row, without the
 // four-fold symmetry, and without the plug-in's code or the shared core. Its
 // frames are what the plug-in must reproduce bit for bit.
@@ -17,11 +17,11 @@ struct Size {
   int h;
 };
 
-// The output size of Part 3.1 from the controls and the frame sizes.
+// The output size from the controls and the frame sizes.
 Size OutputSize(const std::vector<int>& track, const std::vector<int>& check, int w, int h,
                 int max_w, int max_h);
 
-// The view rotation that Part 3.1 hands to the remap (with Oskuda's offsets):
+// The view rotation the frame entry hands to the remap (with Oskuda's offsets):
 // cos_roll, sin_roll, cos_azimuth, sin_azimuth, cos_pitch, sin_pitch.
 struct Rotation {
   float cos_roll, sin_roll, cos_azimuth, sin_azimuth, cos_pitch, sin_pitch;

@@ -1,5 +1,5 @@
 // Oskuda's frame entry and per-pair geometry, tested directly through the
-// plug-in's object library: the worked values of Part 3.2, the circular mask
+// plug-in's object library: the worked per-pair values, the circular mask
 // verdict, the angle offsets, the input choice, the output size rules and the
 // RemapJob.
 #include <gtest/gtest.h>
@@ -20,7 +20,7 @@ using oskuda::DomeRay;
 
 constexpr float kPi = 3.1415927f;
 
-// The output-side values of pair (i, j), written here from Part 3.2 so that
+// The output-side values of pair (i, j), written here from the formulas so that
 // the plug-in's PairRay is checked bit for bit against an independent text.
 DomeRay Expected(int i, int j, float out_fov, int out_w) {
   DomeRay e;
@@ -61,7 +61,7 @@ struct WorkedPair {
 };
 
 TEST(OskudaPair, WorkedValuesOf1024At180Degrees) {
-  // Part 3.2, Edge cases: the printed values, to their last printed digit.
+  // The worked values, to their last printed digit.
   const WorkedPair rows[] = {
       {0, 255, 255.50049, 5e-6, 0.7838657, 5e-8},
       {0, 511, 511.50024, 5e-6, 1.5692631, 5e-8},
@@ -380,7 +380,7 @@ TEST(OskudaEntry, RemapJobFieldsInOrder) {
   EXPECT_EQ(plain.green_back, 0);
   EXPECT_EQ(plain.circle_mask, 0);
   EXPECT_EQ(plain.bilinear, 0.0f);
-  // 19 fields of 32 bits, the pointer last, in the order of Part 3.1.
+  // 19 fields of 32 bits, the pointer last, in the fixed job order.
   EXPECT_EQ(offsetof(oskuda::RemapJob, cos_roll), 0u);
   EXPECT_EQ(offsetof(oskuda::RemapJob, sin_pitch), 20u);
   EXPECT_EQ(offsetof(oskuda::RemapJob, out_w), 24u);

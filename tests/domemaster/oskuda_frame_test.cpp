@@ -32,7 +32,7 @@ struct TurnPoint {
   const char* what;
   int pitch, azimuth, roll;  // track values, tenths of a degree
   int out_c, out_r;          // output pixel
-  double near_x, near_y;     // where Part 3.2 says it samples the source
+  double near_x, near_y;     // where the pixel should sample the source
   int src_c, src_r;          // the source pixel that nearest sampling reads there
 };
 
@@ -83,7 +83,7 @@ void CheckTurnPoints(const TurnPoint* points, int count, bool equirectangular, i
 
 TEST(OskudaTurning, EquidistantInputPitchAzimuthRoll) {
   // 1024 x 1024 Equidistant input of 180 degrees, 1024 x 1024 output at 180
-  // degrees (Part 3.2). Positive pitch looks up, positive azimuth right,
+  // degrees. Positive pitch looks up, positive azimuth right,
   // positive roll turns the picture counter-clockwise.
   const TurnPoint points[] = {
       {"defaults: the centre reads the centre", 0, 0, 0, 512, 512, 512.5, 512.5, 512, 512},
@@ -98,8 +98,8 @@ TEST(OskudaTurning, EquidistantInputPitchAzimuthRoll) {
 }
 
 TEST(OskudaTurning, EquirectangularInput) {
-  // 2048 x 1024 panorama, square cut-out to 1024 x 1024. Rows 512.0 of the
-  // spec lie at 511.9995 and are read from row 511.
+  // 2048 x 1024 panorama, square cut-out to 1024 x 1024. Rows quoted as 512.0
+  // lie at 511.9995 and are read from row 511.
   const TurnPoint points[] = {
       {"angles 0: the centre reads the middle of the panorama", 0, 0, 0, 512, 512, 1024.5, 512.0, 1024, 511},
       {"angles 0: right end of the diameter, a quarter turn right", 0, 0, 0, 1023, 512, 1535.5, 511.8, 1535, 511},
@@ -114,7 +114,7 @@ TEST(OskudaTurning, EquirectangularInput) {
 
 TEST(OskudaTurning, TestPointsAgreeWithTheIndependentReference) {
   // The positions of the test points, from the reference written from the
-  // spec, lie within 0.05 of the spec's rounded values.
+  // formulas, lie within 0.05 of the rounded values quoted here.
   struct Row { int pitch, azimuth, roll, c, r; bool equirect; double x, y; };
   const Row rows[] = {
       {450, 0, 0, 512, 512, false, 512.6, 256.5},  {-450, 0, 0, 512, 512, false, 512.6, 768.5},

@@ -1,5 +1,5 @@
 // Whole frames of the built plug-in against the independent per-pixel
-// reference (dome_reference.cpp, written from the spec): every byte of the
+// reference (dome_reference.cpp, written from the formulas): every byte of the
 // scratch buffer, for each input projection, nearest and bilinear sampling,
 // black and green fill, with and without the circular mask, odd and even
 // sizes, and extreme controls.
