@@ -1,3 +1,12 @@
+# Options for the batched remaps: their plain loops may become float vector
+# code (vector and scalar float operations round alike, nothing is
+# reassociated). GCC's names; other compilers use their defaults.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  set(LENS_BATCH_COMPILE_OPTIONS "-ftree-vectorize;-fvect-cost-model=dynamic")
+else()
+  set(LENS_BATCH_COMPILE_OPTIONS "")
+endif()
+
 # add_filter_plugin(NAME SOURCES...)
 # Builds one editor plug-in as a shared library whose only exported symbol is
 # GetFilterTable: the plug-in's own code is an object library (so tests can
@@ -16,9 +25,15 @@ function(add_filter_plugin name)
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/plugins)
   if(WIN32)
     # The editor looks for <name>.auf and the undecorated export GetFilterTable.
+    # GetFilterTable is __stdcall, which MinGW exports as GetFilterTable@0:
+    # --kill-at drops the decoration, the .def names the one export, and
+    # --enable-stdcall-fixup lets the .def name resolve to the decorated symbol.
+    # Everything (C++ runtime, libgcc, OpenMP, winpthread) is linked in, so the
+    # file imports only system DLLs. Symbols are stripped outside Debug builds.
     set_target_properties(${name} PROPERTIES SUFFIX ".auf")
     target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/core/plugin.def)
-    target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++)
+    target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++
+      -Wl,--kill-at -Wl,--enable-stdcall-fixup $<$<NOT:$<CONFIG:Debug>>:-s>)
   else()
     target_link_options(${name} PRIVATE
       -Wl,--version-script=${PROJECT_SOURCE_DIR}/core/plugin.map -Wl,--no-undefined)

@@ -40,12 +40,19 @@ inline short MixChannel(short p00, short p10, short p01, short p11, float w00, f
   return static_cast<short>(static_cast<std::int32_t>(s));
 }
 
-inline PIXEL_YC Mix(const SourceFrame& src, std::int32_t x0, std::int32_t x1, std::int32_t y0,
-                    std::int32_t y1, float fx, float fy) {
-  const PIXEL_YC& p00 = PixelAt(src, x0, y0);
-  const PIXEL_YC& p10 = PixelAt(src, x1, y0);
-  const PIXEL_YC& p01 = PixelAt(src, x0, y1);
-  const PIXEL_YC& p11 = PixelAt(src, x1, y1);
+// The four pixels and the weights of one bilinear mix.
+struct BilinearTaps {
+  std::int32_t x0, x1, y0, y1;
+  float fx, fy;
+};
+
+inline PIXEL_YC Mix(const SourceFrame& src, const BilinearTaps& t) {
+  const PIXEL_YC& p00 = PixelAt(src, t.x0, t.y0);
+  const PIXEL_YC& p10 = PixelAt(src, t.x1, t.y0);
+  const PIXEL_YC& p01 = PixelAt(src, t.x0, t.y1);
+  const PIXEL_YC& p11 = PixelAt(src, t.x1, t.y1);
+  const float fx = t.fx;
+  const float fy = t.fy;
   const float w00 = (1.0f - fx) * (1.0f - fy);
   const float w10 = (1.0f - fy) * fx;
   const float w01 = (1.0f - fx) * fy;
@@ -57,11 +64,16 @@ inline PIXEL_YC Mix(const SourceFrame& src, std::int32_t x0, std::int32_t x1, st
   return out;
 }
 
+struct PixelTap {
+  std::int32_t column;
+  std::int32_t row;
+};
+
 // Nearest pixel. PixelEdge: pixel c spans [c, c+1) and the half-pixel band
 // around the frame reads the edge pixel. PixelCentre: the caller has already
 // shifted by half a pixel, wrapped and range-tested (see SampleOrFill).
-inline PIXEL_YC SampleNearest(const SourceFrame& src, float x, float y, bool equirectangular,
-                              PixelConvention convention) {
+inline PixelTap NearestTap(const SourceFrame& src, float x, float y, bool equirectangular,
+                           PixelConvention convention) {
   const float W = static_cast<float>(src.w);
   if (convention == PixelConvention::PixelEdge) {
     if (x >= W) x = equirectangular ? x - W : static_cast<float>(src.w - 1);
@@ -69,14 +81,20 @@ inline PIXEL_YC SampleNearest(const SourceFrame& src, float x, float y, bool equ
     if (y > static_cast<float>(src.h - 1)) y = static_cast<float>(src.h - 1);
     if (y < 0.0f) y = 0.0f;
   }
-  return PixelAt(src, static_cast<std::int32_t>(x), static_cast<std::int32_t>(y));
+  return PixelTap{static_cast<std::int32_t>(x), static_cast<std::int32_t>(y)};
+}
+
+inline PIXEL_YC SampleNearest(const SourceFrame& src, float x, float y, bool equirectangular,
+                              PixelConvention convention) {
+  const PixelTap t = NearestTap(src, x, y, equirectangular, convention);
+  return PixelAt(src, t.column, t.row);
 }
 
 // Bilinear mix of four pixels. PixelEdge mixes the four nearest pixel centres
 // (at c + 0.5); PixelCentre mixes the pixels around the position and wraps
 // the right neighbour of a panorama's last column to column 0.
-inline PIXEL_YC SampleBilinear(const SourceFrame& src, float x, float y, bool equirectangular,
-                               PixelConvention convention) {
+inline BilinearTaps BilinearTapsAt(const SourceFrame& src, float x, float y, bool equirectangular,
+                                   PixelConvention convention) {
   const std::int32_t W = src.w;
   const std::int32_t H = src.h;
   if (convention == PixelConvention::PixelEdge) {
@@ -90,7 +108,7 @@ inline PIXEL_YC SampleBilinear(const SourceFrame& src, float x, float y, bool eq
     const std::int32_t y0 = static_cast<std::int32_t>(ys);
     const std::int32_t x1 = (x0 + 1 < W) ? x0 + 1 : x0;
     const std::int32_t y1 = (y0 + 1 < H) ? y0 + 1 : y0;
-    return Mix(src, x0, x1, y0, y1, xs - static_cast<float>(x0), ys - static_cast<float>(y0));
+    return BilinearTaps{x0, x1, y0, y1, xs - static_cast<float>(x0), ys - static_cast<float>(y0)};
   }
   if (equirectangular) {
     if (x >= static_cast<float>(W)) x = x - static_cast<float>(W);
@@ -106,7 +124,12 @@ inline PIXEL_YC SampleBilinear(const SourceFrame& src, float x, float y, bool eq
   std::int32_t x1 = x0 + 1;
   if (x1 >= W) x1 = equirectangular ? 0 : x0;
   const std::int32_t y1 = (y0 + 1 < H) ? y0 + 1 : y0;
-  return Mix(src, x0, x1, y0, y1, x - static_cast<float>(x0), ys - static_cast<float>(y0));
+  return BilinearTaps{x0, x1, y0, y1, x - static_cast<float>(x0), ys - static_cast<float>(y0)};
+}
+
+inline PIXEL_YC SampleBilinear(const SourceFrame& src, float x, float y, bool equirectangular,
+                               PixelConvention convention) {
+  return Mix(src, BilinearTapsAt(src, x, y, equirectangular, convention));
 }
 
 // True when a position lies within [lo, hi] (or [lo, hi) when hi_open).
@@ -115,13 +138,19 @@ inline bool Within(float value, double lo, double hi, bool hi_open) {
   return v >= lo && (hi_open ? v < hi : v <= hi);
 }
 
-// Writes one output pixel: a sample of the source when the filter's in-range
-// test admits the position, otherwise the fill colour. `admitted` carries the
-// dome filter's circular output mask; the others pass true.
+// The filter's in-range test. `admitted` carries the dome filter's circular
+// output mask; the others pass true. in_range false means the fill colour;
+// otherwise x and y are the position to hand to the sampler (the panorama
+// filter's nearest sampler shifts and wraps it first).
+struct AdmittedPosition {
+  bool in_range;
+  float x;
+  float y;
+};
+
 template <Filter filter>
-inline void SampleOrFill(const SourceFrame& src, PIXEL_YC* out, SourcePoint p,
-                         const SampleOptions& options, bool admitted = true) {
-  constexpr PixelConvention convention = ConventionOf(filter);
+inline AdmittedPosition AdmitPosition(const SourceFrame& src, SourcePoint p,
+                                      const SampleOptions& options, bool admitted = true) {
   const double W = static_cast<double>(src.w);
   const double H = static_cast<double>(src.h);
   // An empty source has nothing to sample (and no pixel 0 to clamp onto).
@@ -146,12 +175,22 @@ inline void SampleOrFill(const SourceFrame& src, PIXEL_YC* out, SourcePoint p,
       in_range = Within(x, -0.5, W + 0.5, open_top) && Within(y, -0.5, H + 0.5, open_top);
     }
   }
-  if (!in_range) {
+  return AdmittedPosition{in_range, x, y};
+}
+
+// Writes one output pixel: a sample of the source when the filter's in-range
+// test admits the position, otherwise the fill colour.
+template <Filter filter>
+inline void SampleOrFill(const SourceFrame& src, PIXEL_YC* out, SourcePoint p,
+                         const SampleOptions& options, bool admitted = true) {
+  constexpr PixelConvention convention = ConventionOf(filter);
+  const AdmittedPosition a = AdmitPosition<filter>(src, p, options, admitted);
+  if (!a.in_range) {
     *out = options.green_back ? GreenBack : kBlack;
   } else if (options.bilinear) {
-    *out = SampleBilinear(src, x, y, options.equirectangular, convention);
+    *out = SampleBilinear(src, a.x, a.y, options.equirectangular, convention);
   } else {
-    *out = SampleNearest(src, x, y, options.equirectangular, convention);
+    *out = SampleNearest(src, a.x, a.y, options.equirectangular, convention);
   }
 }
 

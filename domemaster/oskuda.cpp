@@ -132,7 +132,11 @@ RemapJob MakeRemapJob(const FILTER* fp, FILTER_PROC_INFO* fpip) {
 
 BOOL func_proc(FILTER* fp, FILTER_PROC_INFO* fpip) {
   const RemapJob job = MakeRemapJob(fp, fpip);
+#ifdef LENS_REFERENCE_REMAP
+  RemapDomeMasterReference(job);  // the benchmark's per-pixel build (OskudaReference)
+#else
   RemapDomeMaster(job);
+#endif
   PIXEL_YC* const written = fpip->ycp_temp;
   fpip->ycp_temp = fpip->ycp_edit;
   fpip->ycp_edit = written;

@@ -96,7 +96,15 @@ lens::ViewRotation DomeRotation(float pitch, float azimuth, float roll,
                                 lens::SourceProjection projection);
 OutputSize DomeOutputSize(const int* track, const int* check, int w, int h, int max_w, int max_h);
 RemapJob MakeRemapJob(const FILTER* fp, FILTER_PROC_INFO* fpip);
+// The remap of func_proc: batches of pixels through the array functions,
+// bit-identical to the reference.
 void RemapDomeMaster(const RemapJob& job);
+// The straightforward per-pixel remap that RemapDomeMaster must match.
+void RemapDomeMasterReference(const RemapJob& job);
+// PairRay for the pairs j0 .. j0 + count - 1 of one row pair, with the same
+// bits; returns how many pairs were recomputed one by one.
+int PairRays(const DomeScale& scale, float oy, float oy_squared, std::int32_t j0, int count,
+             DomeRay* rays);
 BOOL func_proc(FILTER* fp, FILTER_PROC_INFO* fpip);
 FILTER_DLL* FilterTable();
 

@@ -1,4 +1,6 @@
-// RemapDomeMaster: the dome master view.
+// RemapDomeMasterReference: the dome master view, one pixel at a time
+// through the per-pixel functions. It is the reference that the batched
+// RemapDomeMaster (remap_domemaster_batch.cpp) must match bit for bit.
 //
 // The dome circle is centred on the frame and its radius is half the output
 // width; the polar angle of a pixel's ray grows in proportion to its distance
@@ -56,7 +58,7 @@ std::int32_t PixelIndexOf(double centre, float offset, bool plus) {
   return static_cast<std::int32_t>(static_cast<float>(position));
 }
 
-void RemapDomeMaster(const RemapJob& job) {
+void RemapDomeMasterReference(const RemapJob& job) {
   const std::int32_t half_w = job.out_w / 2;
   const std::int32_t half_h = job.out_h / 2;
   if (half_h <= 0) return;

@@ -1,4 +1,6 @@
-// RemapEquirectangular: the output panorama, one pixel at a time.
+// RemapEquirectangularReference: the output panorama, one pixel at a time
+// through the per-pixel functions. It is the reference that the batched
+// RemapEquirectangular (remap_equirect_batch.cpp) must match bit for bit.
 //
 // Row r has the polar angle pi r / (out_h - 1), so the first and last rows
 // are the poles; column c has the longitude 2 pi c / out_w. The ray of a pixel
@@ -15,7 +17,7 @@
 
 namespace trimbel {
 
-void RemapEquirectangular(const RemapJob& job) {
+void RemapEquirectangularReference(const RemapJob& job) {
   if (job.out_h < 1) return;
 
   const FILTER_PROC_INFO& info = *job.proc_info;

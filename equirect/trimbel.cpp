@@ -86,7 +86,10 @@ OutputSize EquirectOutputSize(const int* track, const int* check, int w, int h, 
   // overflow the doubling; the limit below brings it back into range.
   std::int64_t wide = out_w;
   if (check[kTwoToOne] != 0) wide = 2 * static_cast<std::int64_t>(out_h);
+  // Both limits before the narrowing: twice a height below -2^30 does not
+  // fit 32 bits and would wrap to a positive width beyond the capacity.
   if (wide > max_w) wide = max_w;
+  if (wide < 0) wide = 0;
   out_w = static_cast<std::int32_t>(wide);
   if (out_h > max_h) out_h = max_h;
   // Values the editor's track bars cannot produce must still give a valid size.
@@ -132,7 +135,11 @@ BOOL FrameEntry(FILTER* fp, FILTER_PROC_INFO* fpip, const TableAllocator& alloca
   job.in_fov = lens::TenthsToDegrees(track[kInFov]);
   job.pi = lens::kPi;
   job.proc_info = fpip;
+#ifdef LENS_REFERENCE_REMAP
+  RemapEquirectangularReference(job);  // the benchmark's per-pixel build (TrimbelReference)
+#else
   RemapEquirectangular(job);
+#endif
 
   // Releasing a null table does nothing, as free(nullptr) does.
   if (sin_lon != nullptr) allocator.release(sin_lon);

@@ -66,7 +66,11 @@ inline float ColumnLongitude(std::int32_t i, std::int32_t out_w, float pi) {
 }
 
 void FillLongitudeTables(float* cos_lon, float* sin_lon, std::int32_t out_w, float pi);
+// The remap of the frame entry: batches of pixels through the array
+// functions, bit-identical to the reference.
 void RemapEquirectangular(const RemapJob& job);
+// The straightforward per-pixel remap that RemapEquirectangular must match.
+void RemapEquirectangularReference(const RemapJob& job);
 
 BOOL FrameEntry(FILTER* fp, FILTER_PROC_INFO* fpip, const TableAllocator& allocator);
 BOOL func_proc(FILTER* fp, FILTER_PROC_INFO* fpip);

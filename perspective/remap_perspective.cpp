@@ -1,4 +1,6 @@
-// RemapPerspective: the pin-hole view.
+// RemapPerspectiveReference: the pin-hole view, one pixel at a time through
+// the per-pixel functions. It is the reference that the batched
+// RemapPerspective (remap_perspective_batch.cpp) must match bit for bit.
 //
 // The output grid is symmetric about its centre under both mirrors, so one
 // output ray (the costly square root, arc tangents, sines and cosines) serves
@@ -14,7 +16,7 @@
 
 namespace varnel {
 
-void RemapPerspective(const RemapJob& job) {
+void RemapPerspectiveReference(const RemapJob& job) {
   const std::int32_t row_pairs = job.out_h / 2;
   const std::int32_t column_pairs = job.out_w / 2;
   if (row_pairs <= 0) return;

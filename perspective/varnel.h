@@ -72,7 +72,15 @@ lens::SourceProjection PerspectiveInput(const int* check);
 OutputSize PerspectiveOutputSize(const int* track, const int* check, int w, int h, int max_w,
                                  int max_h);
 RemapJob MakeRemapJob(const FILTER* fp, FILTER_PROC_INFO* fpip);
+// The remap of func_proc: batches of pixels through the array functions,
+// bit-identical to the reference.
 void RemapPerspective(const RemapJob& job);
+// The straightforward per-pixel remap that RemapPerspective must match.
+void RemapPerspectiveReference(const RemapJob& job);
+// PerspectiveGroupRay for the groups j0 .. j0 + count - 1 of one row pair,
+// with the same bits; returns how many groups were recomputed one by one.
+int PerspectiveGroupRays(std::int32_t j0, int count, float yf, float yf_squared, double focal,
+                         GroupRay* rays);
 BOOL func_proc(FILTER* fp, FILTER_PROC_INFO* fpip);
 FILTER_DLL* FilterTable();
 

@@ -1,0 +1,264 @@
+// The per-pixel pipeline (RotateToSource, MapToSource, SampleOrFill) run
+// over a batch of output pixels at a time, with the same bits as the
+// per-pixel functions.
+//
+// A remap fills a PixelBatch with the rays of up to kBatchLanes output pixels
+// and the addresses they go to, then runs the stages below in turn. Float
+// arithmetic is the per-pixel functions' own code in plain loops (float
+// vector instructions round exactly as scalar ones; the build forbids
+// contraction). The double-precision sin, cos, tan, atan and acos run over
+// whole arrays (vector_math.h); a lane is accepted only when the vector
+// result, carried through the rest of the formula, is too far from a float
+// rounding boundary for its few-ulp error to matter, and any other lane is
+// recomputed by the per-pixel function itself. Each stage returns how many
+// lanes it recomputed.
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+
+#include "geometry.h"
+#include "lens_models.h"
+#include "rotation.h"
+#include "sampling.h"
+#include "vector_math.h"
+
+namespace lens {
+
+constexpr int kBatchLanes = 256;
+
+struct PixelBatch {
+  int n = 0;  // lanes in use
+  // Filled by the remap: the ray, Z * cos_pitch and Z * sin_pitch, and where
+  // the pixel goes.
+  float X[kBatchLanes];
+  float Y[kBatchLanes];
+  float Zc[kBatchLanes];
+  float Zs[kBatchLanes];
+  PIXEL_YC* out[kBatchLanes];
+  // Filled by the stages.
+  float axis[kBatchLanes];
+  float den[kBatchLanes];
+  float num[kBatchLanes];
+  float theta[kBatchLanes];
+  float phi[kBatchLanes];
+  SourcePoint point[kBatchLanes];
+  // Double-precision arguments and results of the array functions.
+  double arg_a[kBatchLanes];
+  double arg_b[kBatchLanes];
+  double res_a[kBatchLanes];
+  double res_b[kBatchLanes];
+  double res_c[kBatchLanes];
+  bool recompute[kBatchLanes];
+  // Sampling: the in-range verdict and the source pixels of each lane.
+  bool in_range[kBatchLanes];
+  std::ptrdiff_t index[kBatchLanes];
+  BilinearTaps taps[kBatchLanes];
+};
+
+// Stage 1: the filter's rotation chain, float only.
+template <Filter filter>
+inline void TurnBatch(PixelBatch& b, const ViewRotation& rotation, bool equirectangular) {
+  const int n = b.n;
+  if (equirectangular) {
+    for (int k = 0; k < n; ++k) {
+      const TurnedRay t = TurnRay<filter>(b.X[k], b.Y[k], b.Zc[k], b.Zs[k], rotation, true);
+      b.axis[k] = t.axis;
+      b.den[k] = t.den;
+      b.num[k] = t.num;
+    }
+  } else {
+    for (int k = 0; k < n; ++k) {
+      const TurnedRay t = TurnRay<filter>(b.X[k], b.Y[k], b.Zc[k], b.Zs[k], rotation, false);
+      b.axis[k] = t.axis;
+      b.den[k] = t.den;
+      b.num[k] = t.num;
+    }
+  }
+}
+
+// Stage 2: theta = acos(axis) and phi from num / den, as AnglesOf.
+inline int AnglesBatch(PixelBatch& b) {
+  const int n = b.n;
+  for (int k = 0; k < n; ++k) {
+    const float den = b.den[k];
+    const float q = b.num[k] / den;
+    b.arg_a[k] = static_cast<double>(b.axis[k]);
+    // den < 0 takes atan(-q); den = 0 or NaN lanes are recomputed below.
+    b.arg_b[k] = static_cast<double>(den < 0.0f ? -q : q);
+  }
+  vmath::Acos(b.arg_a, b.res_a, n);
+  vmath::Atan(b.arg_b, b.res_b, n);
+  const double pi = static_cast<double>(kPi);
+  // Branch-free over all lanes first; the rare lanes to recompute after.
+  for (int k = 0; k < n; ++k) {
+    const double theta = b.res_a[k];
+    const double t = b.res_b[k];
+    const float den = b.den[k];
+    const bool negative = den < 0.0f;
+    const double phi = negative ? pi - t : t;
+    const double phi_margin = ((negative ? pi : 0.0) + std::fabs(t)) * vmath::kMargin;
+    // den = 0 or NaN: AnglesOf's other branches.
+    const bool ok = ((den > 0.0f) | negative) &
+                    vmath::RoundsSafely(theta, std::fabs(theta) * vmath::kMargin) &
+                    vmath::RoundsSafely(phi, phi_margin);
+    b.theta[k] = static_cast<float>(theta);
+    b.phi[k] = static_cast<float>(phi);
+    b.recompute[k] = !ok;
+  }
+  int recomputed = 0;
+  for (int k = 0; k < n; ++k) {
+    if (!b.recompute[k]) continue;
+    const SourceAngles a = AnglesOf(TurnedRay{b.axis[k], b.den[k], b.num[k]});
+    b.theta[k] = a.theta;
+    b.phi[k] = a.phi;
+    ++recomputed;
+  }
+  return recomputed;
+}
+
+// The lens models' positions from cos psi (res_a), sin psi (res_b) and the
+// function of theta (res_c): the same tests and the same operations, in the
+// same order, as MapToSource. The margins scale with the terms that make up
+// x and y. Lanes that cannot be decided are marked for recomputation.
+template <SourceProjection projection>
+inline void MapLensLanes(PixelBatch& b, const LensModel& m) {
+  const double W = static_cast<double>(m.w);
+  const double H = static_cast<double>(m.h);
+  const double half_w = W * 0.5;
+  const double half_h = H * 0.5;
+  const double pi = static_cast<double>(m.pi);
+  for (int k = 0; k < b.n; ++k) {
+    const float theta = b.theta[k];
+    const double cos_psi = b.res_a[k];
+    const double sin_psi = b.res_b[k];
+    bool inside;
+    double x, y, margin_x, margin_y;
+    if (projection == SourceProjection::Central) {
+      inside = theta <= m.pi * 0.5f && m.mask_limit > theta;
+      const double t = b.res_c[k];
+      const double ux = cos_psi * t / m.central_kx;
+      const double uy = sin_psi * t / m.central_ky;
+      x = (ux + 0.5) * W;
+      y = (uy + 0.5) * H;
+      margin_x = (std::fabs(ux) + 0.5) * W * vmath::kMargin;
+      margin_y = (std::fabs(uy) + 0.5) * H * vmath::kMargin;
+    } else {
+      double tx, ty;
+      if (projection == SourceProjection::Equidistant) {
+        inside = m.mask_limit > theta;
+        const double r = m.fov_scale * static_cast<double>(theta) / pi;
+        tx = cos_psi * r * W;
+        ty = sin_psi * r * W;
+      } else if (projection == SourceProjection::Orthographic) {
+        inside = theta <= m.pi * 0.5f && m.mask_limit > theta;
+        const double r = b.res_c[k] * m.fov_scale;
+        tx = cos_psi * r * 0.5 * W;
+        ty = sin_psi * r * 0.5 * W;
+      } else {
+        inside = theta <= m.pi && m.mask_limit > theta;
+        const double r = b.res_c[k] * m.fov_scale;
+        tx = cos_psi * r / m.equisolid_d * W;
+        ty = sin_psi * r / m.equisolid_d * W;
+      }
+      x = tx + half_w;
+      y = ty + half_h;
+      margin_x = (std::fabs(tx) + half_w) * vmath::kMargin;
+      margin_y = (std::fabs(ty) + half_h) * vmath::kMargin;
+    }
+    const bool decided = vmath::RoundsSafely(x, margin_x) & vmath::RoundsSafely(y, margin_y);
+    b.point[k] = inside ? SourcePoint{static_cast<float>(x) - m.shift_x,
+                                      static_cast<float>(y) + m.shift_y, false}
+                        : SourcePoint{0.0f, 0.0f, true};
+    b.recompute[k] = inside && !decided;
+  }
+}
+
+// Stage 3: MapToSource. The panorama model is float arithmetic (double for
+// the panorama filter's azimuth) and runs per lane as is; the lens models
+// take cos psi, sin psi and their function of theta from the arrays.
+template <Filter filter>
+inline int MapBatch(PixelBatch& b, const LensModel& m) {
+  const int n = b.n;
+  if (m.projection == SourceProjection::Equirectangular) {
+    for (int k = 0; k < n; ++k) {
+      b.point[k] = MapEquirectangular<filter>(m, SourceAngles{b.theta[k], b.phi[k]});
+    }
+    return 0;
+  }
+  for (int k = 0; k < n; ++k) {
+    const float psi = -b.phi[k];
+    b.arg_a[k] = static_cast<double>(psi);
+    const double theta_d = static_cast<double>(b.theta[k]);
+    b.arg_b[k] = m.projection == SourceProjection::Equisolid ? theta_d * 0.5 : theta_d;
+  }
+  vmath::Cos(b.arg_a, b.res_a, n);
+  vmath::Sin(b.arg_a, b.res_b, n);
+  switch (m.projection) {
+    case SourceProjection::Orthographic:
+    case SourceProjection::Equisolid: vmath::Sin(b.arg_b, b.res_c, n); break;
+    case SourceProjection::Central: vmath::Tan(b.arg_b, b.res_c, n); break;
+    default: break;
+  }
+  switch (m.projection) {
+    case SourceProjection::Equidistant: MapLensLanes<SourceProjection::Equidistant>(b, m); break;
+    case SourceProjection::Orthographic: MapLensLanes<SourceProjection::Orthographic>(b, m); break;
+    case SourceProjection::Equisolid: MapLensLanes<SourceProjection::Equisolid>(b, m); break;
+    case SourceProjection::Central: MapLensLanes<SourceProjection::Central>(b, m); break;
+    default: break;
+  }
+  int recomputed = 0;
+  for (int k = 0; k < n; ++k) {
+    if (!b.recompute[k]) continue;
+    b.point[k] = MapToSource<filter>(m, SourceAngles{b.theta[k], b.phi[k]});
+    ++recomputed;
+  }
+  return recomputed;
+}
+
+// Stage 4: one sample or the fill colour per lane: first the in-range test
+// and the source pixels of every lane, then the reads and writes. `admitted`
+// (the dome filter's output mask) may be null: every lane admitted.
+template <Filter filter>
+inline void SampleBatch(PixelBatch& b, const SourceFrame& src, const SampleOptions& options,
+                        const bool* admitted = nullptr) {
+  constexpr PixelConvention convention = ConventionOf(filter);
+  const PIXEL_YC fill = options.green_back ? GreenBack : kBlack;
+  const bool equirectangular = options.equirectangular;
+  const std::ptrdiff_t stride = src.stride;
+  const int n = b.n;
+  for (int k = 0; k < n; ++k) {
+    const AdmittedPosition a =
+        AdmitPosition<filter>(src, b.point[k], options, admitted == nullptr || admitted[k]);
+    b.in_range[k] = a.in_range;
+    // A rejected lane gets a harmless position: it is never read.
+    const float x = a.in_range ? a.x : 0.0f;
+    const float y = a.in_range ? a.y : 0.0f;
+    if (options.bilinear) {
+      b.taps[k] = BilinearTapsAt(src, x, y, equirectangular, convention);
+    } else {
+      const PixelTap t = NearestTap(src, x, y, equirectangular, convention);
+      b.index[k] = static_cast<std::ptrdiff_t>(t.row) * stride + t.column;
+    }
+  }
+  if (options.bilinear) {
+    for (int k = 0; k < n; ++k) *b.out[k] = b.in_range[k] ? Mix(src, b.taps[k]) : fill;
+  } else {
+    for (int k = 0; k < n; ++k) *b.out[k] = b.in_range[k] ? src.pixels[b.index[k]] : fill;
+  }
+}
+
+// All four stages; returns the number of recomputed lanes.
+template <Filter filter>
+inline int RunBatch(PixelBatch& b, const ViewRotation& rotation, const LensModel& model,
+                    const SourceFrame& src, const SampleOptions& options,
+                    const bool* admitted = nullptr) {
+  TurnBatch<filter>(b, rotation, options.equirectangular);
+  int recomputed = AnglesBatch(b);
+  recomputed += MapBatch<filter>(b, model);
+  SampleBatch<filter>(b, src, options, admitted);
+  return recomputed;
+}
+
+}  // namespace lens

@@ -1,0 +1,187 @@
+// Array wrappers around glibc's vector math functions, chosen once per
+// process by what the CPU supports, with the scalar C library as the path
+// for every other CPU and platform.
+//
+// Only the functions that call the vector code are compiled for AVX2 or
+// AVX-512, through target attributes; the rest of the build stays generic.
+// FMA is never enabled here (the vector library may use it inside its own
+// functions; that only changes which lanes the callers recompute).
+#include "vector_math.h"
+
+#include <cmath>
+
+#if defined(LENS_HAVE_MVEC) && defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define LENS_VECTOR_MATH 1
+#include <immintrin.h>
+#endif
+
+namespace lens {
+namespace vmath {
+namespace {
+
+using ArrayFunction = void (*)(const double*, double*, int);
+
+struct Kernels {
+  ArrayFunction acos;
+  ArrayFunction atan;
+  ArrayFunction sin;
+  ArrayFunction cos;
+  ArrayFunction tan;
+};
+
+#define LENS_SCALAR_KERNEL(name, f)                                   \
+  void name(const double* in, double* out, int n) {                   \
+    for (int k = 0; k < n; ++k) out[k] = std::f(in[k]);               \
+  }
+LENS_SCALAR_KERNEL(ScalarAcos, acos)
+LENS_SCALAR_KERNEL(ScalarAtan, atan)
+LENS_SCALAR_KERNEL(ScalarSin, sin)
+LENS_SCALAR_KERNEL(ScalarCos, cos)
+LENS_SCALAR_KERNEL(ScalarTan, tan)
+#undef LENS_SCALAR_KERNEL
+
+constexpr Kernels kScalar{ScalarAcos, ScalarAtan, ScalarSin, ScalarCos, ScalarTan};
+
+#ifdef LENS_VECTOR_MATH
+
+}  // namespace
+}  // namespace vmath
+}  // namespace lens
+
+// The vector-ABI names of glibc's libmvec: d = AVX2 (4 lanes), e = AVX-512
+// (8 lanes), N = unmasked, v = one vector argument.
+#pragma GCC push_options
+#pragma GCC target("avx2")
+extern "C" {
+__m256d _ZGVdN4v_acos(__m256d);
+__m256d _ZGVdN4v_atan(__m256d);
+__m256d _ZGVdN4v_sin(__m256d);
+__m256d _ZGVdN4v_cos(__m256d);
+__m256d _ZGVdN4v_tan(__m256d);
+}
+#pragma GCC pop_options
+#pragma GCC push_options
+#pragma GCC target("avx512f")
+extern "C" {
+__m512d _ZGVeN8v_acos(__m512d);
+__m512d _ZGVeN8v_atan(__m512d);
+__m512d _ZGVeN8v_sin(__m512d);
+__m512d _ZGVeN8v_cos(__m512d);
+__m512d _ZGVeN8v_tan(__m512d);
+}
+#pragma GCC pop_options
+
+namespace lens {
+namespace vmath {
+namespace {
+
+// Whole vectors straight from the arrays; the tail goes through a padded
+// copy so no lane reads or writes past n.
+#define LENS_AVX2_KERNEL(name, vf)                                          \
+  __attribute__((target("avx2"))) void name(const double* in, double* out, int n) { \
+    int k = 0;                                                              \
+    for (; k + 4 <= n; k += 4) _mm256_storeu_pd(out + k, vf(_mm256_loadu_pd(in + k))); \
+    if (k < n) {                                                            \
+      double tail[4] = {0.0, 0.0, 0.0, 0.0};                                \
+      for (int i = 0; k + i < n; ++i) tail[i] = in[k + i];                  \
+      _mm256_storeu_pd(tail, vf(_mm256_loadu_pd(tail)));                    \
+      for (int i = 0; k + i < n; ++i) out[k + i] = tail[i];                 \
+    }                                                                       \
+  }
+LENS_AVX2_KERNEL(Avx2Acos, _ZGVdN4v_acos)
+LENS_AVX2_KERNEL(Avx2Atan, _ZGVdN4v_atan)
+LENS_AVX2_KERNEL(Avx2Sin, _ZGVdN4v_sin)
+LENS_AVX2_KERNEL(Avx2Cos, _ZGVdN4v_cos)
+LENS_AVX2_KERNEL(Avx2Tan, _ZGVdN4v_tan)
+#undef LENS_AVX2_KERNEL
+
+#define LENS_AVX512_KERNEL(name, vf)                                        \
+  __attribute__((target("avx512f"))) void name(const double* in, double* out, int n) { \
+    int k = 0;                                                              \
+    for (; k + 8 <= n; k += 8) _mm512_storeu_pd(out + k, vf(_mm512_loadu_pd(in + k))); \
+    if (k < n) {                                                            \
+      double tail[8] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};            \
+      for (int i = 0; k + i < n; ++i) tail[i] = in[k + i];                  \
+      _mm512_storeu_pd(tail, vf(_mm512_loadu_pd(tail)));                    \
+      for (int i = 0; k + i < n; ++i) out[k + i] = tail[i];                 \
+    }                                                                       \
+  }
+LENS_AVX512_KERNEL(Avx512Acos, _ZGVeN8v_acos)
+LENS_AVX512_KERNEL(Avx512Atan, _ZGVeN8v_atan)
+LENS_AVX512_KERNEL(Avx512Sin, _ZGVeN8v_sin)
+LENS_AVX512_KERNEL(Avx512Cos, _ZGVeN8v_cos)
+LENS_AVX512_KERNEL(Avx512Tan, _ZGVeN8v_tan)
+#undef LENS_AVX512_KERNEL
+
+constexpr Kernels kAvx2{Avx2Acos, Avx2Atan, Avx2Sin, Avx2Cos, Avx2Tan};
+constexpr Kernels kAvx512{Avx512Acos, Avx512Atan, Avx512Sin, Avx512Cos, Avx512Tan};
+
+#endif  // LENS_VECTOR_MATH
+
+bool CpuSupports(MathPath path) {
+#ifdef LENS_VECTOR_MATH
+  __builtin_cpu_init();
+  switch (path) {
+    case MathPath::Scalar: return true;
+    case MathPath::Avx2: return __builtin_cpu_supports("avx2") != 0;
+    case MathPath::Avx512: return __builtin_cpu_supports("avx512f") != 0;
+  }
+  return false;
+#else
+  return path == MathPath::Scalar;
+#endif
+}
+
+const Kernels& KernelsOf(MathPath path) {
+#ifdef LENS_VECTOR_MATH
+  if (path == MathPath::Avx512 && CpuSupports(path)) return kAvx512;
+  if (path == MathPath::Avx2 && CpuSupports(path)) return kAvx2;
+#endif
+  (void)path;
+  return kScalar;
+}
+
+// AVX2 with four lanes is preferred to AVX-512: on this kind of Xeon the
+// wider vectors gain little for these functions and slow the clock.
+MathPath Choose() {
+  if (CpuSupports(MathPath::Avx2)) return MathPath::Avx2;
+  return MathPath::Scalar;
+}
+
+const Kernels& Active() {
+  static const Kernels& kernels = KernelsOf(ActivePath());
+  return kernels;
+}
+
+}  // namespace
+
+MathPath ActivePath() {
+  static const MathPath path = Choose();
+  return path;
+}
+
+bool PathAvailable(MathPath path) { return CpuSupports(path); }
+
+const char* PathName(MathPath path) {
+  switch (path) {
+    case MathPath::Scalar: return "scalar";
+    case MathPath::Avx2: return "avx2";
+    case MathPath::Avx512: return "avx512";
+  }
+  return "?";
+}
+
+void Acos(const double* in, double* out, int n) { Active().acos(in, out, n); }
+void Atan(const double* in, double* out, int n) { Active().atan(in, out, n); }
+void Sin(const double* in, double* out, int n) { Active().sin(in, out, n); }
+void Cos(const double* in, double* out, int n) { Active().cos(in, out, n); }
+void Tan(const double* in, double* out, int n) { Active().tan(in, out, n); }
+
+void Acos(MathPath path, const double* in, double* out, int n) { KernelsOf(path).acos(in, out, n); }
+void Atan(MathPath path, const double* in, double* out, int n) { KernelsOf(path).atan(in, out, n); }
+void Sin(MathPath path, const double* in, double* out, int n) { KernelsOf(path).sin(in, out, n); }
+void Cos(MathPath path, const double* in, double* out, int n) { KernelsOf(path).cos(in, out, n); }
+void Tan(MathPath path, const double* in, double* out, int n) { KernelsOf(path).tan(in, out, n); }
+
+}  // namespace vmath
+}  // namespace lens

@@ -1,0 +1,288 @@
+// The array math functions and the batched pipeline stages on adversarial
+// values: every accepted vector lane rounds to the scalar C library's float,
+// and every stage gives the per-pixel functions' bits lane by lane.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <tuple>
+#include <algorithm>
+#include <vector>
+
+#include "batch_pipeline.h"
+#include "vector_math.h"
+
+namespace {
+
+namespace vm = lens::vmath;
+
+const double kInf = std::numeric_limits<double>::infinity();
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof(a)) == 0; }
+
+float NextUp(float v) { return std::nextafter(v, std::numeric_limits<float>::infinity()); }
+float NextDown(float v) { return std::nextafter(v, -std::numeric_limits<float>::infinity()); }
+
+// Distance of a double from the nearest midpoint between two floats, in
+// units of the float spacing there: small means hard to round.
+double MidpointDistance(double v) {
+  const float f = static_cast<float>(v);
+  const double up = static_cast<double>(NextUp(f));
+  const double down = static_cast<double>(NextDown(f));
+  const double mid_up = (static_cast<double>(f) + up) * 0.5;
+  const double mid_down = (static_cast<double>(f) + down) * 0.5;
+  return std::fmin(std::fabs(v - mid_up), std::fabs(v - mid_down)) / (up - down);
+}
+
+struct Function {
+  const char* name;
+  double (*scalar)(double);
+  void (*array)(vm::MathPath, const double*, double*, int);
+  float lo, hi;  // where the remaps call it
+};
+
+double Acos(double x) { return std::acos(x); }
+double Atan(double x) { return std::atan(x); }
+double Sin(double x) { return std::sin(x); }
+double Cos(double x) { return std::cos(x); }
+double Tan(double x) { return std::tan(x); }
+
+const Function kFunctions[] = {
+    {"acos", Acos, vm::Acos, -1.0f, 1.0f},   {"atan", Atan, vm::Atan, -1e4f, 1e4f},
+    {"sin", Sin, vm::Sin, -7.0f, 7.0f},      {"cos", Cos, vm::Cos, -7.0f, 7.0f},
+    {"tan", Tan, vm::Tan, -1.6f, 1.6f},
+};
+
+// Floats widened to double: the special values, and of many random floats
+// in the function's range the ones whose exact results lie nearest a float
+// rounding boundary.
+std::vector<double> AdversarialInputs(const Function& f) {
+  std::vector<double> in = {0.0, -0.0, 1.0, -1.0, kNaN, kInf, -kInf, 1e300, -1e300, 3.4e38, 1e-45,
+                            -1e-45, 1e-30, 0.5, -0.5, 1.5707964, -1.5707964, 3.1415927, 6.2831855,
+                            static_cast<double>(NextDown(1.0f)), static_cast<double>(NextUp(1.0f)),
+                            static_cast<double>(NextUp(-1.0f)), static_cast<double>(NextDown(-1.0f))};
+  std::mt19937 random(12345);
+  std::uniform_real_distribution<float> uniform(f.lo, f.hi);
+  std::vector<std::pair<double, double>> scored;
+  for (int i = 0; i < 400000; ++i) {
+    const double x = static_cast<double>(uniform(random));
+    scored.emplace_back(MidpointDistance(f.scalar(x)), x);
+  }
+  std::partial_sort(scored.begin(), scored.begin() + 2000, scored.end());
+  for (int i = 0; i < 2000; ++i) in.push_back(scored[i].second);
+  // The nearest is within a millionth of a float step: a real test of the check.
+  EXPECT_LT(scored[0].first, 1e-5) << f.name;
+  return in;
+}
+
+TEST(VectorMath, AcceptedLanesRoundLikeTheScalarLibraryOnEveryPath) {
+  for (vm::MathPath path : {vm::MathPath::Scalar, vm::MathPath::Avx2, vm::MathPath::Avx512}) {
+    if (!vm::PathAvailable(path)) continue;
+    for (const Function& f : kFunctions) {
+      const std::vector<double> in = AdversarialInputs(f);
+      std::vector<double> out(in.size());
+      f.array(path, in.data(), out.data(), static_cast<int>(in.size()));
+      int accepted = 0;
+      for (size_t k = 0; k < in.size(); ++k) {
+        const double v = out[k];
+        if (!vm::RoundsSafely(v, std::fabs(v) * vm::kMargin)) continue;
+        ++accepted;
+        ASSERT_TRUE(SameBits(static_cast<float>(v), static_cast<float>(f.scalar(in[k]))))
+            << vm::PathName(path) << " " << f.name << "(" << in[k] << ")";
+      }
+      // The check refuses only the lanes near a boundary, not everything.
+      EXPECT_GT(accepted, static_cast<int>(in.size()) / 2) << vm::PathName(path) << " " << f.name;
+    }
+  }
+}
+
+TEST(VectorMath, CountsAndTailsOfAnyLength) {
+  std::vector<double> in(37);
+  for (size_t k = 0; k < in.size(); ++k) in[k] = 0.01 * static_cast<double>(k);
+  for (int n = 0; n <= 37; ++n) {
+    std::vector<double> out(in.size() + 1, -7.0);  // the element past n stays untouched
+    vm::Atan(in.data(), out.data(), n);
+    for (int k = 0; k < n; ++k) EXPECT_NEAR(out[k], std::atan(in[k]), 1e-15);
+    EXPECT_EQ(out[n], -7.0);
+  }
+}
+
+TEST(VectorMath, RoundsSafelyRefusesZeroNaNInfinityAndStraddles) {
+  EXPECT_FALSE(vm::RoundsSafely(0.0, 0.0));
+  EXPECT_FALSE(vm::RoundsSafely(-0.0, 0.0));
+  EXPECT_FALSE(vm::RoundsSafely(kNaN, 0.0));
+  EXPECT_FALSE(vm::RoundsSafely(kInf, kInf * vm::kMargin));
+  EXPECT_FALSE(vm::RoundsSafely(1e-60, 1e-50));  // the interval holds zero
+  EXPECT_TRUE(vm::RoundsSafely(1.0, vm::kMargin));
+  // 1 + 2^-24 is the midpoint between 1 and the next float.
+  EXPECT_FALSE(vm::RoundsSafely(1.0 + 0x1p-24, 0x1p-40));
+  EXPECT_TRUE(vm::RoundsSafely(1.0 + 0x1p-25, 0x1p-40));
+}
+
+// Values of the turned ray's components that sit on every branch and edge.
+std::vector<float> EdgeComponents() {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  return {0.0f, -0.0f, 1.0f, -1.0f, NextUp(1.0f), NextDown(-1.0f), NextDown(1.0f), 0.5f, -0.70710677f,
+          1e-30f, -1e-38f, 1e-45f, 3e38f, -3e38f, nan, inf, -inf, 0.12345f, -0.98765f};
+}
+
+lens::PixelBatch& FreshBatch() {
+  static lens::PixelBatch batch;  // large: keep it off the stack
+  batch = lens::PixelBatch{};
+  return batch;
+}
+
+TEST(BatchStages, AnglesMatchAnglesOfOnEveryBranch) {
+  const std::vector<float> v = EdgeComponents();
+  lens::PixelBatch& b = FreshBatch();
+  std::vector<lens::TurnedRay> rays;
+  for (float axis : v)
+    for (float den : v)
+      for (float num : v) rays.push_back({axis, den, num});
+  for (size_t start = 0; start < rays.size(); start += lens::kBatchLanes) {
+    const int n = static_cast<int>(std::min<size_t>(lens::kBatchLanes, rays.size() - start));
+    b.n = n;
+    for (int k = 0; k < n; ++k) {
+      b.axis[k] = rays[start + k].axis;
+      b.den[k] = rays[start + k].den;
+      b.num[k] = rays[start + k].num;
+    }
+    lens::AnglesBatch(b);
+    for (int k = 0; k < n; ++k) {
+      const lens::SourceAngles want = lens::AnglesOf(rays[start + k]);
+      ASSERT_TRUE(SameBits(want.theta, b.theta[k]) && SameBits(want.phi, b.phi[k]))
+          << "axis " << b.axis[k] << " den " << b.den[k] << " num " << b.num[k];
+    }
+  }
+}
+
+TEST(BatchStages, MapMatchesMapToSourceForEveryModelAndDegenerateLens) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float pi = lens::kPi;
+  const std::vector<float> thetas = {0.0f, -0.0f, 1e-7f, 0.3f, pi * 0.5f, NextUp(pi * 0.5f), 1.9f,
+                                     pi, NextDown(pi), 3.2f, nan, 2.0943952f, 0.7853982f};
+  const std::vector<float> phis = {0.0f, -0.0f, 1.5707964f, -1.5707964f, pi, 4.712389f, 0.1f,
+                                   -1e-30f, 2.5f, nan, -0.7853982f, 6.2831855f, 1e-8f};
+  struct Lens { float in_fov, in_mask, shift_x, shift_y; int w, h; };
+  const std::vector<Lens> lenses = {
+      {180.0f, 360.0f, 0.0f, 0.0f, 1920, 1080}, {0.0f, 360.0f, 0.0f, 0.0f, 64, 32},
+      {360.0f, 200.0f, 10.0f, -5.0f, 33, 17},  {180.0f, 0.0f, 0.0f, 0.0f, 8, 8},
+      {90.0f, 360.0f, -120.0f, 20.0f, 1, 1},  {179.9f, 359.9f, 0.0f, 0.0f, 0, 0},
+      {0.1f, 360.0f, 1.0f, 1.0f, 3840, 1920},
+  };
+  lens::PixelBatch& b = FreshBatch();
+  for (int projection = 0; projection <= 4; ++projection) {
+    for (const Lens& l : lenses) {
+      const lens::LensModel m =
+          lens::PrepareLens(static_cast<lens::SourceProjection>(projection), l.in_fov, l.in_mask,
+                            l.shift_x, l.shift_y, pi, l.w, l.h);
+      b.n = 0;
+      for (float theta : thetas)
+        for (float phi : phis) {
+          b.theta[b.n] = theta;
+          b.phi[b.n] = phi;
+          ++b.n;
+        }
+      lens::PixelBatch copy = b;
+      lens::MapBatch<lens::Filter::Varnel>(b, m);
+      lens::MapBatch<lens::Filter::Trimbel>(copy, m);
+      for (int k = 0; k < b.n; ++k) {
+        const lens::SourceAngles a{b.theta[k], b.phi[k]};
+        const lens::SourcePoint v = lens::MapToSource<lens::Filter::Varnel>(m, a);
+        const lens::SourcePoint t = lens::MapToSource<lens::Filter::Trimbel>(m, a);
+        ASSERT_TRUE(SameBits(v.x, b.point[k].x) && SameBits(v.y, b.point[k].y) &&
+                    v.outside == b.point[k].outside)
+            << "model " << projection << " fov " << l.in_fov << " theta " << a.theta << " phi " << a.phi;
+        ASSERT_TRUE(SameBits(t.x, copy.point[k].x) && SameBits(t.y, copy.point[k].y) &&
+                    t.outside == copy.point[k].outside)
+            << "panorama filter, model " << projection << " theta " << a.theta << " phi " << a.phi;
+      }
+    }
+  }
+}
+
+// Sampling: positions on and around every bound, NaN and infinities, for
+// each filter's comparisons, both samplers and an equirectangular source.
+template <lens::Filter filter>
+void CheckSampling(const std::vector<PIXEL_YC>& pixels, int w, int h, int stride) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  const float W = static_cast<float>(w);
+  const float H = static_cast<float>(h);
+  const std::vector<float> xs = {-0.5f, NextDown(-0.5f), -0.25f, -0.0f, 0.0f, 0.49f, 0.5f, 1.0f,
+                                 W - 1.0f, W - 0.5f, NextDown(W), W, W + 0.25f, W + 0.5f,
+                                 NextUp(W + 0.5f), nan, inf, -inf, 3e9f};
+  const std::vector<float> ys = {-0.5f, NextDown(-0.5f), 0.0f, 0.5f, H - 1.0f, NextDown(H),
+                                 H, H + 0.5f, NextUp(H + 0.5f), nan, 1.75f};
+  const lens::SourceFrame src{pixels.data(), w, h, stride};
+  std::vector<PIXEL_YC> batch_out(ys.size() * 2);
+  std::vector<PIXEL_YC> want(batch_out.size());
+  lens::PixelBatch& b = FreshBatch();
+  bool admitted[lens::kBatchLanes];
+  for (bool bilinear : {false, true}) {
+    for (bool equirect : {false, true}) {
+      const lens::SampleOptions options{bilinear, equirect, equirect};
+      for (float x : xs) {  // one batch per x
+        b.n = 0;
+        for (float y : ys)
+          for (bool outside : {false, true}) {
+            const int k = b.n++;
+            b.point[k] = lens::SourcePoint{x, y, outside && filter != lens::Filter::Oskuda};
+            admitted[k] = !(outside && filter == lens::Filter::Oskuda);
+            b.out[k] = &batch_out[k];
+            lens::SampleOrFill<filter>(src, &want[k], b.point[k], options, admitted[k]);
+          }
+        lens::SampleBatch<filter>(b, src, options, admitted);
+        for (int k = 0; k < b.n; ++k) {
+          ASSERT_EQ(std::memcmp(&want[k], &batch_out[k], sizeof(PIXEL_YC)), 0)
+              << "filter " << static_cast<int>(filter) << (bilinear ? " bilinear" : " nearest")
+              << " x " << b.point[k].x << " y " << b.point[k].y << " size " << w << "x" << h;
+        }
+      }
+    }
+  }
+}
+
+TEST(BatchStages, SamplingMatchesSampleOrFillOnEveryBound) {
+  for (auto [w, h, stride] : {std::tuple{5, 4, 7}, std::tuple{1, 1, 1}, std::tuple{0, 0, 1}}) {
+    std::vector<PIXEL_YC> pixels(static_cast<size_t>(stride) * (h > 0 ? h : 1));
+    for (size_t i = 0; i < pixels.size(); ++i)
+      pixels[i] = PIXEL_YC{static_cast<short>(i * 977), static_cast<short>(-static_cast<int>(i) * 313),
+                           static_cast<short>(i * 7 - 2000)};
+    CheckSampling<lens::Filter::Varnel>(pixels, w, h, stride);
+    CheckSampling<lens::Filter::Oskuda>(pixels, w, h, stride);
+    CheckSampling<lens::Filter::Trimbel>(pixels, w, h, stride);
+  }
+}
+
+// On ordinary rays the vector results are used: recomputation is rare.
+TEST(BatchStages, OrdinaryRaysAreRarelyRecomputed) {
+  std::mt19937 random(99);
+  std::uniform_real_distribution<float> component(-1.0f, 1.0f);
+  lens::PixelBatch& b = FreshBatch();
+  const lens::LensModel m = lens::PrepareLens(lens::SourceProjection::Equisolid, 200.0f, 360.0f,
+                                              0.0f, 0.0f, lens::kPi, 1920, 1080);
+  int recomputed = 0;
+  int lanes = 0;
+  for (int round = 0; round < 200; ++round) {
+    b.n = lens::kBatchLanes;
+    for (int k = 0; k < b.n; ++k) {
+      float x = component(random), y = component(random), z = component(random);
+      const float norm = std::sqrt(x * x + y * y + z * z);
+      b.axis[k] = z / norm;
+      b.den[k] = x / norm;
+      b.num[k] = y / norm;
+    }
+    recomputed += lens::AnglesBatch(b);
+    recomputed += lens::MapBatch<lens::Filter::Varnel>(b, m);
+    lanes += b.n;
+  }
+  EXPECT_LT(recomputed, lanes / 1000) << "path " << vm::PathName(vm::ActivePath());
+}
+
+}  // namespace
