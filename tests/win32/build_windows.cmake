@@ -1,0 +1,14 @@
+# cmake -DSOURCE_DIR=<repo> -DBUILD_DIR=<dir> -P build_windows.cmake
+# Configures the Windows cross build if it has no cache yet, then builds it.
+if(NOT EXISTS ${BUILD_DIR}/CMakeCache.txt)
+  execute_process(COMMAND ${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${BUILD_DIR}
+                          -DCMAKE_TOOLCHAIN_FILE=${SOURCE_DIR}/cmake/toolchain-i686-w64-mingw32.cmake
+                  RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "configuring the Windows build in ${BUILD_DIR} failed")
+  endif()
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} --build ${BUILD_DIR} -j 2 RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "building ${BUILD_DIR} failed")
+endif()
