@@ -1,0 +1,281 @@
+#include "classic_adapter.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "colour.h"
+
+namespace editor2 {
+namespace {
+
+const WideChar kTrackType[] = L"track";
+const WideChar kCheckType[] = L"check";
+const WideChar kSelectType[] = L"select";
+
+bool IsInputBox(const ClassicFilter& f, int box) {
+  return f.first_input_box >= 0 && box >= f.first_input_box && box <= f.last_input_box;
+}
+
+// A double the editor wrote, as the classic integer: nearest integer, ties
+// away from zero, limited to [lo, hi]; not a number gives `fallback`.
+int ToClassic(double value, double scale, int lo, int hi, int fallback) {
+  const double scaled = value * scale;
+  if (std::isnan(scaled)) return fallback;
+  if (scaled <= static_cast<double>(lo)) return lo;
+  if (scaled >= static_cast<double>(hi)) return hi;
+  return static_cast<int>(std::lround(scaled));
+}
+
+}  // namespace
+
+std::wstring ShiftJisToWide(const char* text) {
+  if (text == nullptr || *text == '\0') return std::wstring();
+  const int length = static_cast<int>(std::strlen(text));
+  // Without MB_ERR_INVALID_CHARS an invalid byte becomes U+FFFD (or the
+  // code page's default character) instead of failing the whole caption.
+  const int n = MultiByteToWideChar(932, 0, text, length, nullptr, 0);
+  if (n <= 0) return std::wstring(L"?");
+  std::wstring out(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(932, 0, text, length, &out[0], n);
+  return out;
+}
+
+void CapacityFor(int w, int h, int height_setting, int* max_w, int* max_h) {
+  // The classic size rules give at most: the input height or the height
+  // setting; the input width, the width scaled to the height setting
+  // (truncated, so at most one more than the exact quotient), or twice the
+  // height (the widest aspect box, 2:1). Even sizes keep the capacity even.
+  const long long in_w = std::max(w, 1);
+  const long long in_h = std::max(h, 1);
+  long long cap_h = std::max<long long>(in_h, height_setting);
+  long long cap_w = std::max(in_w, 2 * cap_h);
+  cap_w = std::max(cap_w, (in_w * cap_h + in_h - 1) / in_h + 1);
+  cap_w += cap_w & 1;
+  cap_h += cap_h & 1;
+  // An enlarged output is limited per side, as the classic editor limits it
+  // by its maximum image size; the input itself always fits.
+  cap_w = std::min(cap_w, std::max<long long>(in_w, kMaxEnlargedSide));
+  cap_h = std::min(cap_h, std::max<long long>(in_h, kMaxEnlargedSide));
+  *max_w = static_cast<int>(cap_w);
+  *max_h = static_cast<int>(cap_h);
+}
+
+const WideChar* ClassicAdapter::Keep(std::wstring text) {
+  strings_.push_back(std::move(text));
+  return strings_.back().c_str();
+}
+
+ClassicAdapter::ClassicAdapter(const ClassicFilter& filter,
+                               bool (*proc_video)(FILTER_PROC_VIDEO*))
+    : filter_(filter) {
+  classic_ = filter_.get_table != nullptr ? filter_.get_table() : nullptr;
+  const FILTER_DLL* t = classic_;
+  if (t == nullptr || t->func_proc == nullptr || t->track_n < 0 || t->check_n < 0 ||
+      (t->track_n > 0 && (t->track_name == nullptr || t->track_default == nullptr ||
+                          t->track_s == nullptr || t->track_e == nullptr)) ||
+      (t->check_n > 0 && (t->check_name == nullptr || t->check_default == nullptr))) {
+    return;
+  }
+  const bool has_select =
+      filter_.first_input_box >= 0 && filter_.last_input_box < t->check_n &&
+      filter_.first_input_box <= filter_.last_input_box;
+  if (!has_select && filter_.first_input_box >= 0) return;
+
+  tracks_.reset(new FILTER_ITEM_TRACK[static_cast<std::size_t>(t->track_n) + 1]());
+  checks_.reset(new FILTER_ITEM_CHECK[static_cast<std::size_t>(t->check_n) + 1]());
+
+  for (int i = 0; i < t->track_n; ++i) {
+    const bool angle = i < 32 && (filter_.angle_tracks >> i & 1u) != 0;
+    const double scale = angle ? 10.0 : 1.0;
+    FILTER_ITEM_TRACK& item = tracks_[static_cast<std::size_t>(i)];
+    item.type = kTrackType;
+    item.name = Keep(ShiftJisToWide(t->track_name[i]));
+    item.value = static_cast<double>(t->track_default[i]) / scale;
+    item.s = static_cast<double>(t->track_s[i]) / scale;
+    item.e = static_cast<double>(t->track_e[i]) / scale;
+    item.step = angle ? 0.1 : 1.0;
+    items_.push_back(&item);
+    sources_.push_back(ItemSource{ItemSource::kTrack, i, scale});
+  }
+  int checks_used = 0;
+  for (int i = 0; i < t->check_n; ++i) {
+    if (has_select && IsInputBox(filter_, i)) {
+      if (i != filter_.first_input_box) continue;
+      // One select in place of the input boxes: the first choice is "no box
+      // ticked", then one choice per box, its value the box index. The
+      // default is the highest box ticked by default, as the plug-in reads it.
+      select_list_.push_back(
+          FILTER_ITEM_SELECT_ITEM{Keep(ShiftJisToWide(filter_.no_input_box_name)), 0});
+      int chosen = 0;
+      for (int box = filter_.first_input_box; box <= filter_.last_input_box; ++box) {
+        select_list_.push_back(FILTER_ITEM_SELECT_ITEM{Keep(ShiftJisToWide(t->check_name[box])), box});
+        if (t->check_default[box] != 0) chosen = box;
+      }
+      select_list_.push_back(FILTER_ITEM_SELECT_ITEM{nullptr, 0});
+      select_.type = kSelectType;
+      select_.name = Keep(ShiftJisToWide(filter_.input_name));
+      select_.value = chosen;
+      select_.list = select_list_.data();
+      items_.push_back(&select_);
+      sources_.push_back(ItemSource{ItemSource::kInputSelect, -1, 1.0});
+      continue;
+    }
+    FILTER_ITEM_CHECK& item = checks_[static_cast<std::size_t>(checks_used++)];
+    item.type = kCheckType;
+    item.name = Keep(ShiftJisToWide(t->check_name[i]));
+    item.value = t->check_default[i] != 0;
+    items_.push_back(&item);
+    sources_.push_back(ItemSource{ItemSource::kCheck, i, 1.0});
+  }
+
+  // The item name is also the setting's key: two items with one name would
+  // share a stored value. Captions repeat in no table this adapter wraps, but
+  // a repeated one is numbered rather than merged.
+  std::vector<std::wstring> seen;
+  for (void* p : items_) {
+    const WideChar** name = &static_cast<FILTER_ITEM_CHECK*>(p)->name;  // every item: type, name
+    std::wstring candidate = *name;
+    for (int n = 2; std::find(seen.begin(), seen.end(), candidate) != seen.end(); ++n) {
+      candidate = std::wstring(*name) + L" (" + std::to_wstring(n) + L")";
+    }
+    if (candidate != *name) *name = Keep(candidate);
+    seen.push_back(candidate);
+  }
+  items_.push_back(nullptr);
+
+  table_.flag = FILTER_FLAG_VIDEO;  // not FILTER: the output size changes
+  table_.name = Keep(ShiftJisToWide(t->name));
+  table_.label = nullptr;
+  table_.information = Keep(ShiftJisToWide(t->information));
+  table_.items = items_.data();
+  table_.func_proc_video = proc_video;
+  usable_ = true;
+}
+
+ClassicControls ClassicAdapter::ReadControls() const {
+  const FILTER_DLL& t = *classic_;
+  ClassicControls c;
+  c.track.assign(t.track_default, t.track_default + t.track_n);
+  c.check.assign(t.check_default, t.check_default + t.check_n);
+  for (std::size_t i = 0; i < sources_.size(); ++i) {
+    const ItemSource& source = sources_[i];
+    switch (source.kind) {
+      case ItemSource::kTrack: {
+        const auto* item = static_cast<const FILTER_ITEM_TRACK*>(items_[i]);
+        const int k = source.index;
+        c.track[k] = ToClassic(item->value, source.scale, t.track_s[k], t.track_e[k],
+                               t.track_default[k]);
+        break;
+      }
+      case ItemSource::kCheck:
+        c.check[source.index] = static_cast<const FILTER_ITEM_CHECK*>(items_[i])->value ? 1 : 0;
+        break;
+      case ItemSource::kInputSelect: {
+        // The same values as ticking that one box; a value outside the list
+        // (or 0) leaves every input box unticked.
+        const int chosen = static_cast<const FILTER_ITEM_SELECT*>(items_[i])->value;
+        for (int box = filter_.first_input_box; box <= filter_.last_input_box; ++box) {
+          c.check[box] = box == chosen ? 1 : 0;
+        }
+        break;
+      }
+    }
+  }
+  return c;
+}
+
+bool ClassicAdapter::ProcessVideo(FILTER_PROC_VIDEO* video) const {
+  if (!usable_ || video == nullptr || video->object == nullptr ||
+      video->get_image_data == nullptr || video->set_image_data == nullptr) {
+    return false;
+  }
+  const int w = video->object->width;
+  const int h = video->object->height;
+  if (w <= 0 || h <= 0) return true;  // nothing to re-project
+
+  // This call's controls, read once: the editor has written this frame's
+  // (possibly animated) values into the items.
+  ClassicControls controls = ReadControls();
+  int max_w = 0;
+  int max_h = 0;
+  const int height_setting =
+      filter_.height_track >= 0 && filter_.height_track < classic_->track_n
+          ? controls.track[static_cast<std::size_t>(filter_.height_track)]
+          : 0;
+  CapacityFor(w, h, height_setting, &max_w, &max_h);
+
+  try {
+    const std::size_t in_pixels = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+    const std::size_t capacity = static_cast<std::size_t>(max_w) * static_cast<std::size_t>(max_h);
+    std::vector<PIXEL_RGBA> rgba(in_pixels);
+    video->get_image_data(rgba.data());
+
+    std::vector<PIXEL_YC> a(capacity);
+    std::vector<PIXEL_YC> b(capacity);
+    // Rows of w pixels in, rows of max_w pixels (the classic stride) out.
+    // Alpha is not read: the classic plug-ins have no alpha.
+#pragma omp parallel for schedule(static)
+    for (int row = 0; row < h; ++row) {
+      const PIXEL_RGBA* s = rgba.data() + static_cast<std::size_t>(row) * w;
+      PIXEL_YC* d = a.data() + static_cast<std::size_t>(row) * max_w;
+      for (int col = 0; col < w; ++col) d[col] = reproject::RgbToYc48(s[col].r, s[col].g, s[col].b);
+    }
+
+    // The classic editor's run-time copy of the table, with this call's
+    // control arrays.
+    FILTER fp;
+    std::memcpy(&fp, classic_, sizeof(FILTER));
+    fp.track = controls.track.data();
+    fp.check = controls.check.data();
+    FILTER_PROC_INFO info;
+    std::memset(&info, 0, sizeof(info));
+    info.ycp_edit = a.data();
+    info.ycp_temp = b.data();
+    info.w = w;
+    info.h = h;
+    info.max_w = max_w;
+    info.max_h = max_h;
+    info.frame = video->object->frame;
+    info.frame_n = video->object->frame_total;
+    info.org_w = w;
+    info.org_h = h;
+    info.yc_size = static_cast<int>(sizeof(PIXEL_YC));
+    info.line_size = max_w * static_cast<int>(sizeof(PIXEL_YC));
+    if (classic_->func_proc(&fp, &info) == 0) return false;
+
+    const PIXEL_YC* frame = info.ycp_edit;
+    if ((frame != a.data() && frame != b.data()) || info.w < 0 || info.h < 0 ||
+        info.w > max_w || info.h > max_h) {
+      return false;  // not a frame inside the buffers handed over
+    }
+    const int out_w = info.w;
+    const int out_h = info.h;
+    if (out_w == 0 || out_h == 0) {
+      // The controls asked for an empty frame: one transparent pixel stands
+      // for it, as the editor is not handed a zero size.
+      const std::vector<PIXEL_RGBA> none(1, PIXEL_RGBA{0, 0, 0, 0});
+      video->set_image_data(none.data(), 1, 1);
+      return true;
+    }
+    std::vector<PIXEL_RGBA> out(static_cast<std::size_t>(out_w) * static_cast<std::size_t>(out_h));
+#pragma omp parallel for schedule(static)
+    for (int row = 0; row < out_h; ++row) {
+      const PIXEL_YC* s = frame + static_cast<std::size_t>(row) * max_w;
+      PIXEL_RGBA* d = out.data() + static_cast<std::size_t>(row) * out_w;
+      for (int col = 0; col < out_w; ++col) {
+        reproject::Yc48ToRgb(s[col], &d[col].r, &d[col].g, &d[col].b);
+        d[col].a = 255;
+      }
+    }
+    video->set_image_data(out.data(), out_w, out_h);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+}  // namespace editor2

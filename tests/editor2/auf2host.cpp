@@ -1,0 +1,302 @@
+// A stand-in for the 64-bit editor, for tests under wine: loads
+// <dir>\<Name>.auf2 with LoadLibraryW, takes its table from
+// GetFilterPluginTable, checks the table and its items and writes them to
+// <results>\<Name>.items.txt, then makes the calls of editor2_cases.h: it
+// writes item values as the editor does, calls func_proc_video with its own
+// get_image_data / set_image_data and records every image handed back in
+// <results>\<case>.<call>.res.
+//   auf2host.exe <plug-in folder> <result folder>
+#include <windows.h>
+#include <malloc.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "editor2_cases.h"
+#include "editor2_results.h"
+#include "filter2_records.h"
+
+using namespace editor2;
+using namespace editor2check;
+
+namespace {
+
+std::vector<std::string> faults;
+
+void Fault(const std::string& where, const std::string& what) {
+  faults.push_back(where + ": " + what);
+}
+
+std::string Utf8(const WideChar* text) {
+  if (text == nullptr) return "(null)";
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 1) return "";
+  std::string out(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], n, nullptr, nullptr);
+  out.resize(static_cast<std::size_t>(n - 1));
+  return out;
+}
+
+std::wstring Wide(const std::string& utf8) {
+  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(n > 0 ? n : 1), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &out[0], n);
+  out.resize(out.size() - 1);
+  return out;
+}
+
+// The editor's side of one call: the current image and what the plug-in did
+// with the two callbacks.
+struct HostImage {
+  std::string where;
+  int w = 0, h = 0;
+  std::vector<PIXEL_RGBA> pixels;
+  int get_calls = 0;
+  int set_calls = 0;
+} image;
+
+// The adapter's buffers come from the C runtime's malloc (msvcrt.dll, shared
+// with this program), so _msize tells how many bytes the buffer really has.
+bool BufferHolds(const void* buf, std::size_t bytes, const char* what) {
+  if (buf == nullptr) {
+    Fault(image.where, std::string(what) + " got a null buffer");
+    return false;
+  }
+  const std::size_t size = _msize(const_cast<void*>(buf));
+  if (size == static_cast<std::size_t>(-1) || size < bytes) {
+    Fault(image.where, std::string(what) + ": buffer of " + std::to_string(size) + " bytes for " +
+                           std::to_string(bytes));
+    return false;
+  }
+  return true;
+}
+
+void GetImageData(PIXEL_RGBA* buf) {
+  ++image.get_calls;
+  const std::size_t bytes = image.pixels.size() * sizeof(PIXEL_RGBA);
+  if (BufferHolds(buf, bytes, "get_image_data")) std::memcpy(buf, image.pixels.data(), bytes);
+}
+
+void SetImageData(const PIXEL_RGBA* buf, int w, int h) {
+  ++image.set_calls;
+  if (w <= 0 || h <= 0 || w > 16384 || h > 16384) {
+    Fault(image.where, "set_image_data with size " + std::to_string(w) + "x" + std::to_string(h));
+    return;
+  }
+  const std::size_t count = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+  if (!BufferHolds(buf, count * sizeof(PIXEL_RGBA), "set_image_data")) return;
+  image.w = w;
+  image.h = h;
+  image.pixels.assign(buf, buf + count);
+}
+
+struct Item {
+  std::string type;
+  std::string name;
+  void* record;
+};
+
+// Checks the table and its items, writes them out; returns the items.
+bool ReadTable(const std::string& plugin, FILTER_PLUGIN_TABLE* t, const std::string& out_dir,
+               std::vector<Item>* items) {
+  const std::string where = plugin + " table";
+  if (t->flag != FILTER_FLAG_VIDEO) Fault(where, "flag " + std::to_string(t->flag));
+  if (t->label != nullptr) Fault(where, "label is not null");
+  if (t->func_proc_video == nullptr) Fault(where, "func_proc_video is null");
+  if (t->func_proc_audio != nullptr || t->func_create != nullptr || t->func_destroy != nullptr) {
+    Fault(where, "audio or user data functions are set");
+  }
+  if (t->name == nullptr || t->information == nullptr || t->items == nullptr) {
+    Fault(where, "name, information or items is null");
+    return false;
+  }
+  std::vector<std::string> lines;
+  lines.push_back("name " + Utf8(t->name));
+  lines.push_back("information " + Utf8(t->information));
+  for (int i = 0; t->items[i] != nullptr; ++i) {
+    if (i > 256) {
+      Fault(where, "item list does not end");
+      return false;
+    }
+    // Every item starts with its type and name.
+    const auto* head = static_cast<const FILTER_ITEM_CHECK*>(t->items[i]);
+    Item item{Utf8(head->type), Utf8(head->name), t->items[i]};
+    for (const Item& other : *items) {
+      if (other.name == item.name) Fault(where, "two items named " + item.name);
+    }
+    if (item.type == "track") {
+      const auto* r = static_cast<const FILTER_ITEM_TRACK*>(item.record);
+      if (!(r->s <= r->value && r->value <= r->e && r->step > 0.0)) {
+        Fault(where, item.name + ": default outside its range or bad step");
+      }
+      lines.push_back(TrackLine(item.name, r->value, r->s, r->e, r->step));
+    } else if (item.type == "check") {
+      lines.push_back(CheckLine(item.name, static_cast<const FILTER_ITEM_CHECK*>(item.record)->value));
+    } else if (item.type == "select") {
+      const auto* r = static_cast<const FILTER_ITEM_SELECT*>(item.record);
+      std::string choices;
+      int n = 0;
+      for (; r->list != nullptr && r->list[n].name != nullptr && n < 64; ++n) {
+        choices += (n ? "|" : "") + Utf8(r->list[n].name) + "=" + std::to_string(r->list[n].value);
+      }
+      if (n == 0 || n == 64) Fault(where, item.name + ": empty or endless choice list");
+      lines.push_back(SelectLine(item.name, r->value, choices));
+    } else {
+      Fault(where, "item " + item.name + " of unexpected type " + item.type);
+    }
+    items->push_back(item);
+  }
+  const std::string path = out_dir + "/" + plugin + ".items.txt";
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) {
+    Fault(where, "cannot write " + path);
+    return false;
+  }
+  for (const std::string& line : lines) std::fprintf(f, "%s\n", line.c_str());
+  std::fclose(f);
+  return true;
+}
+
+// Item values as bytes, to put every item back to its default between cases.
+std::vector<std::vector<unsigned char>> SaveValues(const std::vector<Item>& items) {
+  std::vector<std::vector<unsigned char>> saved;
+  for (const Item& item : items) {
+    const std::size_t size = item.type == "track" ? sizeof(FILTER_ITEM_TRACK)
+                             : item.type == "select" ? sizeof(FILTER_ITEM_SELECT)
+                                                     : sizeof(FILTER_ITEM_CHECK);
+    const auto* p = static_cast<const unsigned char*>(item.record);
+    saved.emplace_back(p, p + size);
+  }
+  return saved;
+}
+
+void RestoreValues(const std::vector<Item>& items,
+                   const std::vector<std::vector<unsigned char>>& saved) {
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    std::memcpy(items[i].record, saved[i].data(), saved[i].size());
+  }
+}
+
+// Writes "name=value" settings into the items, as the editor does.
+bool SetItems(const std::string& where, const char* settings, const std::vector<Item>& items) {
+  std::istringstream words(settings);
+  std::string word;
+  while (words >> word) {
+    const std::size_t eq = word.rfind('=');
+    const std::string name = eq == std::string::npos ? word : word.substr(0, eq);
+    const std::string value = eq == std::string::npos ? "1" : word.substr(eq + 1);
+    const Item* found = nullptr;
+    for (const Item& item : items) {
+      if (item.name == name) found = &item;
+    }
+    if (found == nullptr) {
+      Fault(where, "no item named " + name);
+      return false;
+    }
+    if (found->type == "track") {
+      static_cast<FILTER_ITEM_TRACK*>(found->record)->value = std::strtod(value.c_str(), nullptr);
+    } else if (found->type == "check") {
+      static_cast<FILTER_ITEM_CHECK*>(found->record)->value = std::atoi(value.c_str()) != 0;
+    } else {
+      static_cast<FILTER_ITEM_SELECT*>(found->record)->value = std::atoi(value.c_str());
+    }
+  }
+  return true;
+}
+
+void RunCase(const Case& c, FILTER_PLUGIN_TABLE* table, const std::vector<Item>& items,
+             const std::string& out_dir) {
+  SCENE_INFO scene = {1920, 1080, 30, 1, 48000};
+  for (int k = 0; k < CallCount(c); ++k) {
+    const Call& call = c.calls[k];
+    const std::size_t before = faults.size();
+    image = HostImage();
+    image.where = std::string(c.name) + "." + std::to_string(k);
+    if (!SetItems(image.where, call.items, items)) return;
+    image.w = call.w;
+    image.h = call.h;
+    image.pixels.resize(static_cast<std::size_t>(call.w) * call.h);
+    FillRgba(reinterpret_cast<unsigned char*>(image.pixels.data()), call.w, call.h, call.seed);
+    OBJECT_INFO object;
+    std::memset(&object, 0, sizeof(object));
+    object.id = 1;
+    object.frame = k;
+    object.frame_total = CallCount(c);
+    object.time = k / 30.0;
+    object.time_total = CallCount(c) / 30.0;
+    object.width = call.w;
+    object.height = call.h;
+    object.effect_id = 1;
+    FILTER_PROC_VIDEO video;
+    video.scene = &scene;
+    video.object = &object;
+    video.get_image_data = GetImageData;
+    video.set_image_data = SetImageData;
+
+    CallResult result;
+    result.returned = table->func_proc_video(&video) ? 1 : 0;
+    result.set_calls = image.set_calls;
+    result.w = image.w;
+    result.h = image.h;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(image.pixels.data());
+    result.rgba.assign(bytes, bytes + image.pixels.size() * sizeof(PIXEL_RGBA));
+    if (result.returned != 1) Fault(image.where, "func_proc_video returned false");
+    if (image.get_calls != 1) Fault(image.where, "get_image_data called " + std::to_string(image.get_calls) + " times");
+    if (image.set_calls != 1) Fault(image.where, "set_image_data called " + std::to_string(image.set_calls) + " times");
+    const std::string path = out_dir + "/" + image.where + ".res";
+    if (!WriteCallResult(path, result)) Fault(image.where, "cannot write " + path);
+    std::printf("%s %-40s %dx%d -> %dx%d\n", faults.size() == before ? "ok  " : "FAIL",
+                image.where.c_str(), call.w, call.h, result.w, result.h);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: auf2host <plug-in folder> <result folder>\n");
+    return 2;
+  }
+  const std::string dir = argv[1];
+  const std::string out_dir = argv[2];
+  const char* plugins[] = {"Varnel", "Oskuda", "Trimbel"};
+  int ran = 0;
+  for (const char* plugin : plugins) {
+    std::wstring path = Wide(dir + "\\" + plugin + ".auf2");
+    for (wchar_t& ch : path) ch = ch == L'/' ? L'\\' : ch;
+    // Loaded for the life of the process, as the editor keeps its plug-ins.
+    HMODULE module = LoadLibraryW(path.c_str());
+    if (module == nullptr) {
+      Fault(plugin, "LoadLibraryW failed, error " + std::to_string(GetLastError()));
+      continue;
+    }
+    auto get_table = reinterpret_cast<GetFilterPluginTableFn>(
+        reinterpret_cast<void*>(GetProcAddress(module, "GetFilterPluginTable")));
+    FILTER_PLUGIN_TABLE* table = get_table != nullptr ? get_table() : nullptr;
+    if (table == nullptr || get_table() != table) {
+      Fault(plugin, "no GetFilterPluginTable, no table, or another table on the second call");
+      continue;
+    }
+    std::vector<Item> items;
+    const std::size_t before = faults.size();
+    const bool read = ReadTable(plugin, table, out_dir, &items);
+    std::printf("%s %s table, %d items\n", faults.size() == before ? "ok  " : "FAIL", plugin,
+                static_cast<int>(items.size()));
+    if (!read || table->func_proc_video == nullptr) continue;
+    const auto defaults = SaveValues(items);
+    for (const Case& c : kCases) {
+      if (std::strcmp(c.plugin, plugin) != 0) continue;
+      RestoreValues(items, defaults);
+      RunCase(c, table, items, out_dir);
+      ++ran;
+    }
+  }
+  for (const std::string& f : faults) std::printf("fault: %s\n", f.c_str());
+  std::printf("%d cases run, %d faults\n", ran, static_cast<int>(faults.size()));
+  std::fflush(stdout);
+  return faults.empty() && ran == kCaseCount ? 0 : 1;
+}
