@@ -1,7 +1,11 @@
 #include "plugin_host.h"
 
 #include <dlfcn.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #ifndef LENS_PLUGIN_DIR
@@ -58,18 +62,23 @@ FrameResult RunFrame(FilterInstance& instance, FrameBuffers& buffers, int w, int
                      bool edit_is_a) {
   PIXEL_YC* edit = edit_is_a ? buffers.a.data() : buffers.b.data();
   PIXEL_YC* temp = edit_is_a ? buffers.b.data() : buffers.a.data();
+  return RunFrame(instance, edit, temp, w, h, buffers.max_w, buffers.max_h);
+}
+
+FrameResult RunFrame(FilterInstance& instance, PIXEL_YC* edit, PIXEL_YC* temp, int w, int h,
+                     int max_w, int max_h) {
   FILTER_PROC_INFO info;
   std::memset(&info, 0, sizeof(info));
   info.ycp_edit = edit;
   info.ycp_temp = temp;
   info.w = w;
   info.h = h;
-  info.max_w = buffers.max_w;
-  info.max_h = buffers.max_h;
+  info.max_w = max_w;
+  info.max_h = max_h;
   info.org_w = w;
   info.org_h = h;
   info.yc_size = static_cast<int>(sizeof(PIXEL_YC));
-  info.line_size = buffers.max_w * static_cast<int>(sizeof(PIXEL_YC));
+  info.line_size = max_w * static_cast<int>(sizeof(PIXEL_YC));
   FrameResult result;
   result.returned = instance.filter.func_proc(&instance.filter, &info);
   result.w = info.w;
@@ -79,6 +88,58 @@ FrameResult RunFrame(FilterInstance& instance, FrameBuffers& buffers, int w, int
   result.scratch = info.ycp_temp;
   return result;
 }
+
+namespace {
+
+constexpr unsigned char kSlackPattern = 0xA5;
+
+std::size_t PageSize() {
+  static const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  return page;
+}
+
+}  // namespace
+
+GuardedBuffer::GuardedBuffer(std::size_t pixels, GuardSide side) : count_(pixels) {
+  const std::size_t page = PageSize();
+  const std::size_t bytes = pixels * sizeof(PIXEL_YC);
+  const std::size_t data_pages = (bytes + page - 1) / page;
+  mapping_bytes_ = (data_pages + 2) * page;
+  mapping_ = mmap(nullptr, mapping_bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+                  -1, 0);
+  if (mapping_ == MAP_FAILED) {
+    std::perror("GuardedBuffer: mmap");
+    std::abort();
+  }
+  unsigned char* const base = static_cast<unsigned char*>(mapping_);
+  unsigned char* const first = base + page;  // first accessible byte
+  unsigned char* const end = first + data_pages * page;  // first byte of the back guard
+  if (mprotect(base, page, PROT_NONE) != 0 || mprotect(end, page, PROT_NONE) != 0) {
+    std::perror("GuardedBuffer: mprotect");
+    std::abort();
+  }
+  unsigned char* start = side == GuardSide::kAfterEnd ? end - bytes : first;
+  pixels_ = reinterpret_cast<PIXEL_YC*>(start);
+  slack_ = side == GuardSide::kAfterEnd ? first : start + bytes;
+  slack_bytes_ = data_pages * page - bytes;
+  std::memset(slack_, kSlackPattern, slack_bytes_);
+}
+
+GuardedBuffer::~GuardedBuffer() {
+  if (mapping_ != nullptr) munmap(mapping_, mapping_bytes_);
+}
+
+bool GuardedBuffer::SlackIntact() const {
+  for (std::size_t i = 0; i < slack_bytes_; ++i) {
+    if (slack_[i] != kSlackPattern) return false;
+  }
+  return true;
+}
+
+GuardedFrameBuffers::GuardedFrameBuffers(int w, int h, GuardSide guard_side)
+    : max_w(w), max_h(h), side(guard_side),
+      a(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), guard_side),
+      b(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), guard_side) {}
 
 std::string BuiltPluginPath(const std::string& name) {
   return std::string(LENS_PLUGIN_DIR) + "/" + name + ".so";

@@ -5,6 +5,9 @@ set -euo pipefail
 packages=(cmake g++ make pkg-config libgtest-dev
           libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
           g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 zip)
+# The fuzz targets: clang with libFuzzer and the sanitizer runtimes, and
+# clang's OpenMP runtime.
+packages+=(clang-14 libclang-rt-14-dev libomp-14-dev)
 
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
