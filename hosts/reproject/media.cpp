@@ -1,5 +1,7 @@
 #include "media.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 extern "C" {
@@ -62,6 +64,7 @@ struct MediaReader::Impl {
   bool finished = false;
   long next_index = 0;
   std::int64_t last_pts = AV_NOPTS_VALUE;
+  std::int64_t last_duration = 0;  // of the last frame, in the stream's time base
 
   ~Impl() {
     sws_freeContext(sws);
@@ -71,6 +74,23 @@ struct MediaReader::Impl {
     avformat_close_input(&format);
   }
 };
+
+// Where the picture stream should end, in seconds from its start, or a
+// negative value when the file does not say: the stream's own duration, the
+// duration a muxer wrote into the track's tags (Matroska keeps it there), or
+// the file's duration when the picture is its only stream (another stream may
+// run longer than the picture).
+double DeclaredVideoEnd(const AVFormatContext* format, const AVStream* st) {
+  if (st->duration != AV_NOPTS_VALUE && st->duration > 0) return st->duration * av_q2d(st->time_base);
+  const AVDictionaryEntry* tag = av_dict_get(st->metadata, "DURATION", nullptr, 0);
+  int hours = 0, minutes = 0;
+  double seconds = 0.0;
+  if (tag != nullptr && std::sscanf(tag->value, "%d:%d:%lf", &hours, &minutes, &seconds) == 3)
+    return hours * 3600.0 + minutes * 60.0 + seconds;
+  if (format->nb_streams == 1 && format->duration > 0)
+    return static_cast<double>(format->duration) / AV_TIME_BASE;
+  return -1.0;
+}
 
 std::unique_ptr<MediaReader> MediaReader::Open(const std::string& path, std::string* error) {
   av_log_set_level(AV_LOG_QUIET);
@@ -152,6 +172,30 @@ int MediaReader::Next(RgbFrame* out, std::string* error) {
                  std::to_string(frame_count_) + " frames (truncated file?)";
         return -1;
       }
+      // Containers without a frame count (Matroska): the last frame must
+      // reach the end the file declares, give or take half a second or two
+      // frames, or the file was cut short.
+      if (!still_) {
+        const AVStream* st = m.format->streams[m.stream];
+        const double declared = DeclaredVideoEnd(m.format, st);
+        if (declared > 0.0 && m.last_pts != AV_NOPTS_VALUE) {
+          const std::int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+          const double tb = av_q2d(st->time_base);
+          const double reached = (m.last_pts - start + m.last_duration) * tb;
+          const double frame = frame_rate_.num > 0
+                                   ? static_cast<double>(frame_rate_.den) / frame_rate_.num
+                                   : 0.0;
+          const double slack = std::max(0.5, 2.0 * frame);
+          if (reached + slack < declared) {
+            char text[160];
+            std::snprintf(text, sizeof(text),
+                          ": input ends at %.2f s of the %.2f s it declares (truncated file?)",
+                          reached, declared);
+            *error = path_ + text;
+            return -1;
+          }
+        }
+      }
       return 0;
     }
     if (rc != AVERROR(EAGAIN)) {
@@ -224,6 +268,7 @@ int MediaReader::Next(RgbFrame* out, std::string* error) {
   }
   if (m.last_pts != AV_NOPTS_VALUE && pts <= m.last_pts) pts = m.last_pts + 1;
   m.last_pts = pts;
+  m.last_duration = f->pkt_duration > 0 ? f->pkt_duration : 0;
   out->pts = pts;
   out->duration = f->pkt_duration;
   if (out->duration <= 0 && frame_rate_.num > 0)  // one frame at the nominal rate
