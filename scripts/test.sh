@@ -20,7 +20,6 @@ if command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1; then
   cmake --build build-win64 -j "$jobs"
   if [ -f build-win/plugins/Varnel.auf ]; then bash scripts/dist.sh build-win build-win64; fi
 fi
-ctest --test-dir build --output-on-failure -j "$jobs"
 # Reliability: the whole suite again under AddressSanitizer and UBSan
 # (build-asan), then each plug-in's fuzz target for a bounded time
 # (build-fuzz, clang). LENS_FUZZ_SECONDS sets the time per target.
