@@ -25,3 +25,5 @@ fi
 # (build-fuzz, clang). LENS_FUZZ_SECONDS sets the time per target.
 bash scripts/sanitize.sh
 bash scripts/fuzz.sh "${LENS_FUZZ_SECONDS:-30}"
+# The main suite last, so its summary closes the output.
+ctest --test-dir build --output-on-failure -j "$jobs"
