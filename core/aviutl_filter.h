@@ -6,7 +6,12 @@
 #include <cstddef>
 #include <cstdint>
 
-#if defined(_WIN32)
+#if defined(_WIN32) && defined(LENS_PLUGIN_NOT_EXPORTED)
+// Linked into another module (the 64-bit editor's adapter), whose own .def
+// names its exports.
+#define LENS_PLUGIN_EXPORT extern "C"
+#define LENS_PLUGIN_CALL __stdcall
+#elif defined(_WIN32)
 #define LENS_PLUGIN_EXPORT extern "C" __declspec(dllexport)
 #define LENS_PLUGIN_CALL __stdcall
 #else

@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # check_auf2.sh <objdump> <plug-in folder> <Name>...
-# Each <Name>.auf2 must be a 64-bit PE file that exports GetFilterPluginTable
-# (besides it only the classic GetFilterTable of the wrapped plug-in) and
-# imports Windows system DLLs only: no MinGW runtime DLL beside it.
+# Each <Name>.auf2 must be a 64-bit PE file that exports exactly
+# GetFilterPluginTable and imports Windows system DLLs only: no MinGW runtime DLL beside it.
 set -u
 objdump=$1 dir=$2
 shift 2
@@ -18,7 +17,7 @@ for name in "$@"; do
   grep -q "file format pei-x86-64" <<<"$dump" || problems+=("not a 64-bit PE file")
   exports=$(awk '/^\[Ordinal\/Name Pointer\] Table/ {on=1; next} on && NF==0 {on=0}
                  on {print $NF}' <<<"$dump" | sort | tr '\n' ' ')
-  [ "$exports" = "GetFilterPluginTable GetFilterTable " ] || problems+=("exports: ${exports:-none}")
+  [ "$exports" = "GetFilterPluginTable " ] || problems+=("exports: ${exports:-none}")
   imports=$(awk '/DLL Name:/ {print $3}' <<<"$dump" | tr '\n' ' ')
   for dll in $imports; do
     lower=$(tr 'A-Z' 'a-z' <<<"$dll")
