@@ -2,7 +2,11 @@
 # code (vector and scalar float operations round alike, nothing is
 # reassociated). GCC's names; other compilers use their defaults.
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-  set(LENS_BATCH_COMPILE_OPTIONS "-ftree-vectorize;-fvect-cost-model=dynamic")
+  # -fno-trapping-math, -fno-math-errno: change no result (no reassociation,
+  # reciprocal or finite-math; signed zeros kept); they only let GCC turn the
+  # branchy selects and conversions of the lane loops into vector code.
+  set(LENS_BATCH_COMPILE_OPTIONS
+      "-ftree-vectorize;-fvect-cost-model=dynamic;-fno-trapping-math;-fno-math-errno")
 else()
   set(LENS_BATCH_COMPILE_OPTIONS "")
 endif()

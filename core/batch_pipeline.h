@@ -19,6 +19,7 @@
 #include <cstdint>
 
 #include "geometry.h"
+#include "inverse_trig.h"
 #include "lens_models.h"
 #include "rotation.h"
 #include "sampling.h"
@@ -27,6 +28,25 @@
 namespace lens {
 
 constexpr int kBatchLanes = 256;
+
+// The remaps compile their row loops twice: for the baseline instruction set
+// and, in x86-64 GCC builds for Linux, for AVX2 (never FMA: every product
+// and sum still rounds on its own), chosen once at run time. LENS_AVX2_KERNEL
+// marks the AVX2 copy; `flatten` pulls the whole pipeline into it so the
+// inline stages are compiled for AVX2 there and for the baseline elsewhere.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(_WIN32)
+#define LENS_AVX2_KERNELS 1
+#define LENS_AVX2_KERNEL __attribute__((target("avx2"), flatten))
+#endif
+
+inline bool Avx2KernelsAvailable() {
+#ifdef LENS_AVX2_KERNELS
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") != 0;
+#else
+  return false;
+#endif
+}
 
 struct PixelBatch {
   int n = 0;  // lanes in use
@@ -43,7 +63,10 @@ struct PixelBatch {
   float num[kBatchLanes];
   float theta[kBatchLanes];
   float phi[kBatchLanes];
-  SourcePoint point[kBatchLanes];
+  // MapToSource's SourcePoint, one array per member.
+  float px[kBatchLanes];
+  float py[kBatchLanes];
+  bool outside[kBatchLanes];
   // Double-precision arguments and results of the array functions.
   double arg_a[kBatchLanes];
   double arg_b[kBatchLanes];
@@ -54,7 +77,15 @@ struct PixelBatch {
   // Sampling: the in-range verdict and the source pixels of each lane.
   bool in_range[kBatchLanes];
   std::ptrdiff_t index[kBatchLanes];
-  BilinearTaps taps[kBatchLanes];
+  std::int32_t x0[kBatchLanes], x1[kBatchLanes], y0[kBatchLanes], y1[kBatchLanes];
+  float fx[kBatchLanes], fy[kBatchLanes];
+
+  SourcePoint Point(int k) const { return SourcePoint{px[k], py[k], outside[k]}; }
+  void SetPoint(int k, SourcePoint p) {
+    px[k] = p.x;
+    py[k] = p.y;
+    outside[k] = p.outside;
+  }
 };
 
 // Stage 1: the filter's rotation chain, float only.
@@ -78,25 +109,19 @@ inline void TurnBatch(PixelBatch& b, const ViewRotation& rotation, bool equirect
   }
 }
 
-// Stage 2: theta = acos(axis) and phi from num / den, as AnglesOf.
+// Stage 2: theta = acos(axis) and phi from num / den, as AnglesOf, from the
+// estimates of inverse_trig.h in the same loop (no pass over arrays).
 inline int AnglesBatch(PixelBatch& b) {
   const int n = b.n;
-  for (int k = 0; k < n; ++k) {
-    const float den = b.den[k];
-    const float q = b.num[k] / den;
-    b.arg_a[k] = static_cast<double>(b.axis[k]);
-    // den < 0 takes atan(-q); den = 0 or NaN lanes are recomputed below.
-    b.arg_b[k] = static_cast<double>(den < 0.0f ? -q : q);
-  }
-  vmath::Acos(b.arg_a, b.res_a, n);
-  vmath::Atan(b.arg_b, b.res_b, n);
   const double pi = static_cast<double>(kPi);
   // Branch-free over all lanes first; the rare lanes to recompute after.
   for (int k = 0; k < n; ++k) {
-    const double theta = b.res_a[k];
-    const double t = b.res_b[k];
     const float den = b.den[k];
+    const float q = b.num[k] / den;
     const bool negative = den < 0.0f;
+    const double theta = vmath::AcosEstimate(static_cast<double>(b.axis[k]));
+    // den < 0 takes atan(-q); den = 0 or NaN lanes are recomputed below.
+    const double t = vmath::AtanEstimate(static_cast<double>(negative ? -q : q));
     const double phi = negative ? pi - t : t;
     const double phi_margin = ((negative ? pi : 0.0) + std::fabs(t)) * vmath::kMargin;
     // den = 0 or NaN: AnglesOf's other branches.
@@ -168,9 +193,9 @@ inline void MapLensLanes(PixelBatch& b, const LensModel& m) {
       margin_y = (std::fabs(ty) + half_h) * vmath::kMargin;
     }
     const bool decided = vmath::RoundsSafely(x, margin_x) & vmath::RoundsSafely(y, margin_y);
-    b.point[k] = inside ? SourcePoint{static_cast<float>(x) - m.shift_x,
-                                      static_cast<float>(y) + m.shift_y, false}
-                        : SourcePoint{0.0f, 0.0f, true};
+    b.px[k] = inside ? static_cast<float>(x) - m.shift_x : 0.0f;
+    b.py[k] = inside ? static_cast<float>(y) + m.shift_y : 0.0f;
+    b.outside[k] = !inside;
     b.recompute[k] = inside && !decided;
   }
 }
@@ -183,7 +208,10 @@ inline int MapBatch(PixelBatch& b, const LensModel& m) {
   const int n = b.n;
   if (m.projection == SourceProjection::Equirectangular) {
     for (int k = 0; k < n; ++k) {
-      b.point[k] = MapEquirectangular<filter>(m, SourceAngles{b.theta[k], b.phi[k]});
+      const SourcePoint p = MapEquirectangular<filter>(m, SourceAngles{b.theta[k], b.phi[k]});
+      b.px[k] = p.x;
+      b.py[k] = p.y;
+      b.outside[k] = false;
     }
     return 0;
   }
@@ -211,10 +239,43 @@ inline int MapBatch(PixelBatch& b, const LensModel& m) {
   int recomputed = 0;
   for (int k = 0; k < n; ++k) {
     if (!b.recompute[k]) continue;
-    b.point[k] = MapToSource<filter>(m, SourceAngles{b.theta[k], b.phi[k]});
+    b.SetPoint(k, MapToSource<filter>(m, SourceAngles{b.theta[k], b.phi[k]}));
     ++recomputed;
   }
   return recomputed;
+}
+
+// Stage 4, first half: the filter's in-range test and the source pixels of
+// every lane (a rejected lane gets position 0, 0: harmless, never read). One
+// loop per sampler and mask, so that each is plain vector code.
+template <Filter filter, bool bilinear, bool masked>
+inline void PlaceLanes(PixelBatch& b, const SourceFrame& source, const SampleOptions& sample_options,
+                       const bool* admitted) {
+  constexpr PixelConvention convention = ConventionOf(filter);
+  // Local copies: the compiler need not reload them after each lane's stores.
+  const SourceFrame src = source;
+  const SampleOptions options = sample_options;
+  const bool equirectangular = options.equirectangular;
+  const std::ptrdiff_t stride = src.stride;
+  for (int k = 0; k < b.n; ++k) {
+    const AdmittedPosition a = AdmitPosition<filter>(
+        src, SourcePoint{b.px[k], b.py[k], b.outside[k]}, options, !masked || admitted[k]);
+    b.in_range[k] = a.in_range;
+    const float x = a.in_range ? a.x : 0.0f;
+    const float y = a.in_range ? a.y : 0.0f;
+    if (bilinear) {
+      const BilinearTaps t = BilinearTapsAt(src, x, y, equirectangular, convention);
+      b.x0[k] = t.x0;
+      b.x1[k] = t.x1;
+      b.y0[k] = t.y0;
+      b.y1[k] = t.y1;
+      b.fx[k] = t.fx;
+      b.fy[k] = t.fy;
+    } else {
+      const PixelTap t = NearestTap(src, x, y, equirectangular, convention);
+      b.index[k] = static_cast<std::ptrdiff_t>(t.row) * stride + t.column;
+    }
+  }
 }
 
 // Stage 4: one sample or the fill colour per lane: first the in-range test
@@ -223,28 +284,19 @@ inline int MapBatch(PixelBatch& b, const LensModel& m) {
 template <Filter filter>
 inline void SampleBatch(PixelBatch& b, const SourceFrame& src, const SampleOptions& options,
                         const bool* admitted = nullptr) {
-  constexpr PixelConvention convention = ConventionOf(filter);
   const PIXEL_YC fill = options.green_back ? GreenBack : kBlack;
-  const bool equirectangular = options.equirectangular;
-  const std::ptrdiff_t stride = src.stride;
   const int n = b.n;
-  for (int k = 0; k < n; ++k) {
-    const AdmittedPosition a =
-        AdmitPosition<filter>(src, b.point[k], options, admitted == nullptr || admitted[k]);
-    b.in_range[k] = a.in_range;
-    // A rejected lane gets a harmless position: it is never read.
-    const float x = a.in_range ? a.x : 0.0f;
-    const float y = a.in_range ? a.y : 0.0f;
-    if (options.bilinear) {
-      b.taps[k] = BilinearTapsAt(src, x, y, equirectangular, convention);
-    } else {
-      const PixelTap t = NearestTap(src, x, y, equirectangular, convention);
-      b.index[k] = static_cast<std::ptrdiff_t>(t.row) * stride + t.column;
-    }
-  }
   if (options.bilinear) {
-    for (int k = 0; k < n; ++k) *b.out[k] = b.in_range[k] ? Mix(src, b.taps[k]) : fill;
+    if (admitted != nullptr) PlaceLanes<filter, true, true>(b, src, options, admitted);
+    else PlaceLanes<filter, true, false>(b, src, options, admitted);
+    for (int k = 0; k < n; ++k) {
+      *b.out[k] = b.in_range[k]
+                      ? Mix(src, BilinearTaps{b.x0[k], b.x1[k], b.y0[k], b.y1[k], b.fx[k], b.fy[k]})
+                      : fill;
+    }
   } else {
+    if (admitted != nullptr) PlaceLanes<filter, false, true>(b, src, options, admitted);
+    else PlaceLanes<filter, false, false>(b, src, options, admitted);
     for (int k = 0; k < n; ++k) *b.out[k] = b.in_range[k] ? src.pixels[b.index[k]] : fill;
   }
 }

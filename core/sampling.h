@@ -133,9 +133,11 @@ inline PIXEL_YC SampleBilinear(const SourceFrame& src, float x, float y, bool eq
 }
 
 // True when a position lies within [lo, hi] (or [lo, hi) when hi_open).
+// (Non-short-circuit & and selects, here and below, let loops over many
+// positions become vector code; the results are the same.)
 inline bool Within(float value, double lo, double hi, bool hi_open) {
   const double v = static_cast<double>(value);
-  return v >= lo && (hi_open ? v < hi : v <= hi);
+  return (v >= lo) & (hi_open ? v < hi : v <= hi);
 }
 
 // The filter's in-range test. `admitted` carries the dome filter's circular
@@ -154,27 +156,28 @@ inline AdmittedPosition AdmitPosition(const SourceFrame& src, SourcePoint p,
   const double W = static_cast<double>(src.w);
   const double H = static_cast<double>(src.h);
   // An empty source has nothing to sample (and no pixel 0 to clamp onto).
-  bool in_range = !p.outside && admitted && src.w > 0 && src.h > 0;
+  const bool candidate = !p.outside & admitted & (src.w > 0) & (src.h > 0);
   float x = p.x;
   float y = p.y;
-  if (in_range) {
-    if (options.bilinear) {
-      if (filter == Filter::Trimbel) {
-        in_range = Within(x, -0.5, W + 0.5, false) && Within(y, -0.5, H + 0.5, false);
-      } else {
-        in_range = Within(x, 0.0, W, false) && Within(y, 0.0, H, false);
-      }
-    } else if (filter == Filter::Trimbel) {
-      // Pixel centres: shift by half a pixel and wrap the seam before the test.
-      x = x + 0.5f;
-      y = y + 0.5f;
-      if (options.equirectangular && x >= static_cast<float>(src.w)) x = x - static_cast<float>(src.w);
-      in_range = Within(x, 0.0, W, true) && Within(y, 0.0, H, true);
+  bool in_range;
+  if (options.bilinear) {
+    if (filter == Filter::Trimbel) {
+      in_range = Within(x, -0.5, W + 0.5, false) & Within(y, -0.5, H + 0.5, false);
     } else {
-      const bool open_top = filter == Filter::Oskuda;
-      in_range = Within(x, -0.5, W + 0.5, open_top) && Within(y, -0.5, H + 0.5, open_top);
+      in_range = Within(x, 0.0, W, false) & Within(y, 0.0, H, false);
     }
+  } else if (filter == Filter::Trimbel) {
+    // Pixel centres: shift by half a pixel and wrap the seam before the test.
+    x = x + 0.5f;
+    y = y + 0.5f;
+    const float wf = static_cast<float>(src.w);
+    x = (options.equirectangular & (x >= wf)) ? x - wf : x;
+    in_range = Within(x, 0.0, W, true) & Within(y, 0.0, H, true);
+  } else {
+    const bool open_top = filter == Filter::Oskuda;
+    in_range = Within(x, -0.5, W + 0.5, open_top) & Within(y, -0.5, H + 0.5, open_top);
   }
+  in_range = candidate & in_range;
   return AdmittedPosition{in_range, x, y};
 }
 

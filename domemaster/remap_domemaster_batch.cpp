@@ -2,10 +2,11 @@
 // RemapDomeMasterReference.
 //
 // Per row pair the pair rays are formed for up to kPairs column pairs at a
-// time (the arc tangent, sines and cosines over arrays), then the four
-// mirrored pixels of each pair go through the batched pipeline of
-// batch_pipeline.h with the pair's circular-mask verdict. The row pairs are
-// split over the threads exactly as in the reference.
+// time (the arc tangent estimated in the loop, the sines and cosines over
+// arrays), then the four mirrored pixels of each pair go through the batched
+// pipeline of batch_pipeline.h with the pair's circular-mask verdict. The
+// row pairs are split over the threads exactly as in the reference. Each row
+// pair runs in an AVX2 copy of the loop where the CPU has it.
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -30,7 +31,7 @@ int PairRays(const DomeScale& scale, float oy, float oy_squared, std::int32_t j0
   int recomputed = 0;
   for (int start = 0; start < count; start += kPairs) {
     const int n = std::min(kPairs, count - start);
-    double phi_arg[kPairs], phi_o[kPairs], theta_o[kPairs];
+    double phi_o[kPairs], theta_o[kPairs];
     double sin_theta[kPairs], cos_theta[kPairs], cos_phi[kPairs], sin_phi[kPairs];
     bool ok[kPairs];
     for (int g = 0; g < n; ++g) {
@@ -41,10 +42,7 @@ int PairRays(const DomeScale& scale, float oy, float oy_squared, std::int32_t j0
       ray.theta_o = static_cast<float>(static_cast<double>(scale.half_pi * ray.rho) *
                                        scale.fov_ratio / static_cast<double>(scale.half_width));
       theta_o[g] = static_cast<double>(ray.theta_o);
-      phi_arg[g] = static_cast<double>(oy / ray.ox);
-    }
-    vm::Atan(phi_arg, phi_o, n);
-    for (int g = 0; g < n; ++g) {
+      phi_o[g] = vm::AtanEstimate(static_cast<double>(oy / ray.ox));
       ok[g] = vm::RoundsSafely(phi_o[g], std::fabs(phi_o[g]) * vm::kMargin);
       rays[start + g].phi_o = static_cast<float>(phi_o[g]);
       // The rounded angle feeds the sine and cosine, as in the reference.
@@ -73,66 +71,105 @@ int PairRays(const DomeScale& scale, float oy, float oy_squared, std::int32_t j0
   return recomputed;
 }
 
+namespace {
+
+// What every row pair of one frame shares.
+struct FrameSetup {
+  lens::SourceFrame src;
+  PIXEL_YC* dst;
+  std::ptrdiff_t stride;
+  lens::LensModel lens_model;
+  lens::SampleOptions options;
+  lens::ViewRotation rotation;
+  bool circle_mask;
+  DomeScale scale;
+  std::int32_t half_w;
+  double cx, cy;
+};
+
+// Row pair i: rows out_h/2 + i and out_h/2 - 1 - i.
+inline void RemapRowPair(const FrameSetup& f, std::int32_t i) {
+  const lens::ViewRotation& rotation = f.rotation;
+  const std::int32_t half_w = f.half_w;
+  const float oy = static_cast<float>(static_cast<double>(i) + 0.5);
+  const float oy_squared = oy * oy;
+  PIXEL_YC* const out_below = f.dst + static_cast<std::ptrdiff_t>(PixelIndexOf(f.cy, oy, true)) * f.stride;
+  PIXEL_YC* const out_above = f.dst + static_cast<std::ptrdiff_t>(PixelIndexOf(f.cy, oy, false)) * f.stride;
+  lens::PixelBatch batch;
+  DomeRay rays[kPairs];
+  bool admitted[lens::kBatchLanes];
+  for (std::int32_t j0 = 0; j0 < half_w; j0 += kPairs) {
+    const int pairs = static_cast<int>(std::min<std::int32_t>(kPairs, half_w - j0));
+    PairRays(f.scale, oy, oy_squared, j0, pairs, rays);
+    // Lane k * pairs + g is quadrant k of pair g (k as in the reference).
+    for (int g = 0; g < pairs; ++g) {
+      const DomeRay& ray = rays[g];
+      const float Zc = ray.Z * rotation.cos_pitch;
+      const float Zs = ray.Z * rotation.sin_pitch;
+      const bool inside = !f.circle_mask || InsideCircle(half_w, ray.rho);
+      const std::ptrdiff_t right = PixelIndexOf(f.cx, ray.ox, true);
+      const std::ptrdiff_t left = PixelIndexOf(f.cx, ray.ox, false);
+      PIXEL_YC* const outs[4] = {out_below + right, out_below + left, out_above + right,
+                                 out_above + left};
+      const float Xs[4] = {ray.X0, -ray.X0, ray.X0, -ray.X0};
+      const float Ys[4] = {ray.Y0, ray.Y0, -ray.Y0, -ray.Y0};
+      for (int k = 0; k < 4; ++k) {
+        const int lane = k * pairs + g;
+        batch.X[lane] = Xs[k];
+        batch.Y[lane] = Ys[k];
+        batch.Zc[lane] = Zc;
+        batch.Zs[lane] = Zs;
+        batch.out[lane] = outs[k];
+        admitted[lane] = inside;
+      }
+    }
+    batch.n = 4 * pairs;
+    lens::RunBatch<lens::Filter::Oskuda>(batch, rotation, f.lens_model, f.src, f.options, admitted);
+  }
+}
+
+using RowPairFunction = void (*)(const FrameSetup&, std::int32_t);
+
+void RowPairBaseline(const FrameSetup& f, std::int32_t i) { RemapRowPair(f, i); }
+
+#ifdef LENS_AVX2_KERNELS
+LENS_AVX2_KERNEL void RowPairAvx2(const FrameSetup& f, std::int32_t i) { RemapRowPair(f, i); }
+#endif
+
+RowPairFunction ChooseRowPair() {
+#ifdef LENS_AVX2_KERNELS
+  if (lens::Avx2KernelsAvailable()) return RowPairAvx2;
+#endif
+  return RowPairBaseline;
+}
+
+}  // namespace
+
 void RemapDomeMaster(const RemapJob& job) {
-  const std::int32_t half_w = job.out_w / 2;
   const std::int32_t half_h = job.out_h / 2;
   if (half_h <= 0) return;
 
   const FILTER_PROC_INFO& info = *job.proc_info;
-  const lens::SourceFrame src{info.ycp_edit, info.w, info.h, info.max_w};
-  PIXEL_YC* const dst = info.ycp_temp;
-  const std::ptrdiff_t stride = info.max_w;
   const auto projection = static_cast<lens::SourceProjection>(job.source_projection);
   const bool equirectangular = projection == lens::SourceProjection::Equirectangular;
-  const lens::LensModel lens_model = lens::PrepareLens(
-      projection, job.in_fov, job.in_mask, job.shift_x, job.shift_y, job.pi, info.w, info.h);
-  const lens::SampleOptions options{job.bilinear != 0.0f, job.green_back != 0, equirectangular};
-  const lens::ViewRotation rotation{job.cos_roll,    job.sin_roll,  job.cos_azimuth,
-                                    job.sin_azimuth, job.cos_pitch, job.sin_pitch};
-  const bool circle_mask = job.circle_mask != 0;
-  const DomeScale scale = PrepareDomeScale(job.out_fov, job.out_w, job.pi);
-
-  const double cx = static_cast<double>(job.out_w - 1) * 0.5;
-  const double cy = static_cast<double>(job.out_h - 1) * 0.5;
+  const FrameSetup setup{
+      lens::SourceFrame{info.ycp_edit, info.w, info.h, info.max_w},
+      info.ycp_temp,
+      info.max_w,
+      lens::PrepareLens(projection, job.in_fov, job.in_mask, job.shift_x, job.shift_y, job.pi,
+                        info.w, info.h),
+      lens::SampleOptions{job.bilinear != 0.0f, job.green_back != 0, equirectangular},
+      lens::ViewRotation{job.cos_roll, job.sin_roll, job.cos_azimuth, job.sin_azimuth,
+                         job.cos_pitch, job.sin_pitch},
+      job.circle_mask != 0,
+      PrepareDomeScale(job.out_fov, job.out_w, job.pi),
+      job.out_w / 2,
+      static_cast<double>(job.out_w - 1) * 0.5,
+      static_cast<double>(job.out_h - 1) * 0.5};
+  static const RowPairFunction row_pair = ChooseRowPair();
 
 #pragma omp parallel for schedule(static)
-  for (std::int32_t i = 0; i < half_h; ++i) {
-    const float oy = static_cast<float>(static_cast<double>(i) + 0.5);
-    const float oy_squared = oy * oy;
-    PIXEL_YC* const out_below = dst + static_cast<std::ptrdiff_t>(PixelIndexOf(cy, oy, true)) * stride;
-    PIXEL_YC* const out_above = dst + static_cast<std::ptrdiff_t>(PixelIndexOf(cy, oy, false)) * stride;
-    lens::PixelBatch batch;
-    DomeRay rays[kPairs];
-    bool admitted[lens::kBatchLanes];
-    for (std::int32_t j0 = 0; j0 < half_w; j0 += kPairs) {
-      const int pairs = static_cast<int>(std::min<std::int32_t>(kPairs, half_w - j0));
-      PairRays(scale, oy, oy_squared, j0, pairs, rays);
-      // Lane k * pairs + g is quadrant k of pair g (k as in the reference).
-      for (int g = 0; g < pairs; ++g) {
-        const DomeRay& ray = rays[g];
-        const float Zc = ray.Z * rotation.cos_pitch;
-        const float Zs = ray.Z * rotation.sin_pitch;
-        const bool inside = !circle_mask || InsideCircle(half_w, ray.rho);
-        const std::ptrdiff_t right = PixelIndexOf(cx, ray.ox, true);
-        const std::ptrdiff_t left = PixelIndexOf(cx, ray.ox, false);
-        PIXEL_YC* const outs[4] = {out_below + right, out_below + left, out_above + right,
-                                   out_above + left};
-        const float Xs[4] = {ray.X0, -ray.X0, ray.X0, -ray.X0};
-        const float Ys[4] = {ray.Y0, ray.Y0, -ray.Y0, -ray.Y0};
-        for (int k = 0; k < 4; ++k) {
-          const int lane = k * pairs + g;
-          batch.X[lane] = Xs[k];
-          batch.Y[lane] = Ys[k];
-          batch.Zc[lane] = Zc;
-          batch.Zs[lane] = Zs;
-          batch.out[lane] = outs[k];
-          admitted[lane] = inside;
-        }
-      }
-      batch.n = 4 * pairs;
-      lens::RunBatch<lens::Filter::Oskuda>(batch, rotation, lens_model, src, options, admitted);
-    }
-  }
+  for (std::int32_t i = 0; i < half_h; ++i) row_pair(setup, i);
 }
 
 }  // namespace oskuda

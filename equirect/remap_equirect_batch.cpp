@@ -5,7 +5,8 @@
 // through the batched pipeline of batch_pipeline.h together. The per-row
 // values (latitude, its sine and cosine, Z * cos_pitch, Z * sin_pitch) are
 // formed once per row as in the reference, and the rows are split over the
-// threads in the same contiguous static blocks.
+// threads in the same contiguous static blocks. Each row runs in an AVX2
+// copy of the loop where the CPU has it.
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -17,59 +18,97 @@
 
 namespace trimbel {
 
+namespace {
+
+// What every row of one frame shares.
+struct FrameSetup {
+  const RemapJob* job;
+  lens::SourceFrame src;
+  PIXEL_YC* dst;
+  std::ptrdiff_t stride;
+  lens::LensModel lens_model;
+  lens::SampleOptions options;
+  lens::ViewRotation rotation;
+  bool tables;  // both longitude tables, or neither as in the reference
+  float row_span;
+};
+
+inline void RemapRow(const FrameSetup& f, std::int32_t r) {
+  const RemapJob& job = *f.job;
+  const std::int32_t out_w = job.out_w;
+  const float pi = job.pi;
+  const lens::ViewRotation& rotation = f.rotation;
+  const float lat = static_cast<float>(r) * pi / f.row_span;
+  const float sin_lat = static_cast<float>(std::sin(static_cast<double>(lat)));
+  const float cos_lat = static_cast<float>(std::cos(static_cast<double>(lat)));
+  if (out_w < 1) return;
+  const float Zc = cos_lat * rotation.cos_pitch;
+  const float Zs = cos_lat * rotation.sin_pitch;
+  PIXEL_YC* const out_row = f.dst + static_cast<std::ptrdiff_t>(r) * f.stride;
+  lens::PixelBatch batch;
+  for (std::int32_t c0 = 0; c0 < out_w; c0 += lens::kBatchLanes) {
+    const int n = static_cast<int>(std::min<std::int32_t>(lens::kBatchLanes, out_w - c0));
+    for (int k = 0; k < n; ++k) {
+      float slon;
+      float clon;
+      if (f.tables) {
+        slon = job.sin_lon[c0 + k];
+        clon = job.cos_lon[c0 + k];
+      } else {
+        const double lon = static_cast<double>(ColumnLongitude(c0 + k, out_w, pi));
+        slon = static_cast<float>(std::sin(lon));
+        clon = static_cast<float>(std::cos(lon));
+      }
+      batch.X[k] = -(slon * sin_lat);
+      batch.Y[k] = clon * sin_lat;
+      batch.Zc[k] = Zc;
+      batch.Zs[k] = Zs;
+      batch.out[k] = out_row + c0 + k;
+    }
+    batch.n = n;
+    lens::RunBatch<lens::Filter::Trimbel>(batch, rotation, f.lens_model, f.src, f.options);
+  }
+}
+
+using RowFunction = void (*)(const FrameSetup&, std::int32_t);
+
+void RowBaseline(const FrameSetup& f, std::int32_t r) { RemapRow(f, r); }
+
+#ifdef LENS_AVX2_KERNELS
+LENS_AVX2_KERNEL void RowAvx2(const FrameSetup& f, std::int32_t r) { RemapRow(f, r); }
+#endif
+
+RowFunction ChooseRow() {
+#ifdef LENS_AVX2_KERNELS
+  if (lens::Avx2KernelsAvailable()) return RowAvx2;
+#endif
+  return RowBaseline;
+}
+
+}  // namespace
+
 void RemapEquirectangular(const RemapJob& job) {
   if (job.out_h < 1) return;
 
   const FILTER_PROC_INFO& info = *job.proc_info;
-  const lens::SourceFrame src{info.ycp_edit, info.w, info.h, info.max_w};
-  PIXEL_YC* const dst = info.ycp_temp;
-  const std::ptrdiff_t stride = info.max_w;
   const auto projection = static_cast<lens::SourceProjection>(job.source_projection);
   const bool equirectangular = projection == lens::SourceProjection::Equirectangular;
-  const lens::LensModel lens_model = lens::PrepareLens(
-      projection, job.in_fov, job.in_mask, job.shift_x, job.shift_y, job.pi, info.w, info.h);
-  const lens::SampleOptions options{job.bilinear != 0, job.green_back != 0, equirectangular};
-  const lens::ViewRotation rotation{job.cos_roll,    job.sin_roll,  job.cos_azimuth,
-                                    job.sin_azimuth, job.cos_pitch, job.sin_pitch};
-  const std::int32_t out_w = job.out_w;
-  const float pi = job.pi;
-  // Both tables or neither, as in the reference.
-  const bool tables = job.cos_lon != nullptr && job.sin_lon != nullptr;
-  const float row_span = static_cast<float>(job.out_h - 1);
+  const FrameSetup setup{
+      &job,
+      lens::SourceFrame{info.ycp_edit, info.w, info.h, info.max_w},
+      info.ycp_temp,
+      info.max_w,
+      lens::PrepareLens(projection, job.in_fov, job.in_mask, job.shift_x, job.shift_y, job.pi,
+                        info.w, info.h),
+      lens::SampleOptions{job.bilinear != 0, job.green_back != 0, equirectangular},
+      lens::ViewRotation{job.cos_roll, job.sin_roll, job.cos_azimuth, job.sin_azimuth,
+                         job.cos_pitch, job.sin_pitch},
+      job.cos_lon != nullptr && job.sin_lon != nullptr,
+      static_cast<float>(job.out_h - 1)};
+  static const RowFunction row = ChooseRow();
 
 #pragma omp parallel for schedule(static)
-  for (std::int32_t r = 0; r < job.out_h; ++r) {
-    const float lat = static_cast<float>(r) * pi / row_span;
-    const float sin_lat = static_cast<float>(std::sin(static_cast<double>(lat)));
-    const float cos_lat = static_cast<float>(std::cos(static_cast<double>(lat)));
-    if (out_w < 1) continue;
-    const float Zc = cos_lat * rotation.cos_pitch;
-    const float Zs = cos_lat * rotation.sin_pitch;
-    PIXEL_YC* const out_row = dst + static_cast<std::ptrdiff_t>(r) * stride;
-    lens::PixelBatch batch;
-    for (std::int32_t c0 = 0; c0 < out_w; c0 += lens::kBatchLanes) {
-      const int n = static_cast<int>(std::min<std::int32_t>(lens::kBatchLanes, out_w - c0));
-      for (int k = 0; k < n; ++k) {
-        float slon;
-        float clon;
-        if (tables) {
-          slon = job.sin_lon[c0 + k];
-          clon = job.cos_lon[c0 + k];
-        } else {
-          const double lon = static_cast<double>(ColumnLongitude(c0 + k, out_w, pi));
-          slon = static_cast<float>(std::sin(lon));
-          clon = static_cast<float>(std::cos(lon));
-        }
-        batch.X[k] = -(slon * sin_lat);
-        batch.Y[k] = clon * sin_lat;
-        batch.Zc[k] = Zc;
-        batch.Zs[k] = Zs;
-        batch.out[k] = out_row + c0 + k;
-      }
-      batch.n = n;
-      lens::RunBatch<lens::Filter::Trimbel>(batch, rotation, lens_model, src, options);
-    }
-  }
+  for (std::int32_t r = 0; r < job.out_h; ++r) row(setup, r);
 }
 
 }  // namespace trimbel

@@ -1,8 +1,12 @@
 #include "plugin_host.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,23 +18,51 @@
 
 namespace host {
 
-std::unique_ptr<PluginLibrary> PluginLibrary::Open(const std::string& path, std::string* error) {
+#ifdef _WIN32
+// LoadLibraryA and GetProcAddress, as the editor loads a .auf.
+namespace {
+void* OpenLibrary(const std::string& path, std::string* reason) {
+  HMODULE module = LoadLibraryA(path.c_str());
+  if (module == nullptr) *reason = "LoadLibraryA error " + std::to_string(GetLastError());
+  return reinterpret_cast<void*>(module);
+}
+void* FindSymbol(void* handle, const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name));
+}
+void CloseLibrary(void* handle) { FreeLibrary(static_cast<HMODULE>(handle)); }
+}  // namespace
+#else
+namespace {
+void* OpenLibrary(const std::string& path, std::string* reason) {
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
-    const char* reason = dlerror();
-    *error = "cannot load plug-in " + path + ": " + (reason ? reason : "unknown error");
+    const char* text = dlerror();
+    *reason = text ? text : "unknown error";
+  }
+  return handle;
+}
+void* FindSymbol(void* handle, const char* name) { return dlsym(handle, name); }
+void CloseLibrary(void* handle) { dlclose(handle); }
+}  // namespace
+#endif
+
+std::unique_ptr<PluginLibrary> PluginLibrary::Open(const std::string& path, std::string* error) {
+  std::string reason;
+  void* handle = OpenLibrary(path, &reason);
+  if (handle == nullptr) {
+    *error = "cannot load plug-in " + path + ": " + reason;
     return nullptr;
   }
-  auto get_table = reinterpret_cast<GetFilterTableFn>(dlsym(handle, "GetFilterTable"));
+  auto get_table = reinterpret_cast<GetFilterTableFn>(FindSymbol(handle, "GetFilterTable"));
   if (get_table == nullptr) {
     *error = "not a filter plug-in (no GetFilterTable export): " + path;
-    dlclose(handle);
+    CloseLibrary(handle);
     return nullptr;
   }
   FILTER_DLL* table = get_table();
   if (table == nullptr || table->func_proc == nullptr || table->track_n < 0 || table->check_n < 0) {
     *error = "plug-in returned no usable filter table: " + path;
-    dlclose(handle);
+    CloseLibrary(handle);
     return nullptr;
   }
   std::unique_ptr<PluginLibrary> library(new PluginLibrary());
@@ -41,7 +73,7 @@ std::unique_ptr<PluginLibrary> PluginLibrary::Open(const std::string& path, std:
 }
 
 PluginLibrary::~PluginLibrary() {
-  if (handle_ != nullptr) dlclose(handle_);
+  if (handle_ != nullptr) CloseLibrary(handle_);
 }
 
 FilterInstance::FilterInstance(const FILTER_DLL& table) {
@@ -89,6 +121,7 @@ FrameResult RunFrame(FilterInstance& instance, PIXEL_YC* edit, PIXEL_YC* temp, i
   return result;
 }
 
+#ifndef _WIN32
 namespace {
 
 constexpr unsigned char kSlackPattern = 0xA5;
@@ -141,8 +174,22 @@ GuardedFrameBuffers::GuardedFrameBuffers(int w, int h, GuardSide guard_side)
       a(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), guard_side),
       b(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), guard_side) {}
 
+#endif  // _WIN32
+
+#ifdef _WIN32
+// <folder of this program>\..\plugins\<Name>.auf: the Windows build tree.
+std::string BuiltPluginPath(const std::string& name) {
+  char program[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, program, MAX_PATH);
+  std::string folder(program, length);
+  const std::size_t slash = folder.find_last_of("\\/");
+  folder = slash == std::string::npos ? std::string(".") : folder.substr(0, slash);
+  return folder + "\\..\\plugins\\" + name + ".auf";
+}
+#else
 std::string BuiltPluginPath(const std::string& name) {
   return std::string(LENS_PLUGIN_DIR) + "/" + name + ".so";
 }
+#endif
 
 }  // namespace host
