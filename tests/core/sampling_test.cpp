@@ -39,7 +39,8 @@ PIXEL_YC Sample(const Grid& g, float x, float y, bool bilinear, bool equirect = 
 }
 
 bool IsBlack(const PIXEL_YC& p) { return p.y == 0 && p.cb == 0 && p.cr == 0; }
-int Column(const PIXEL_YC& p) { return -p.cb; }
+// -1 for the fill, so that a read of column 0 cannot pass for it (rows > 0).
+int Column(const PIXEL_YC& p) { return IsBlack(p) ? -1 : -p.cb; }
 
 TEST(Fill, GreenBackIsTheEditorsPureGreenAsWords) {
   const Grid g(4, 4, 4);

@@ -44,6 +44,5 @@ inline void FillScaledCoordinates(std::vector<PIXEL_YC>& buffer, int max_w, int 
           PIXEL_YC{static_cast<short>(scale * c), static_cast<short>(scale * r), 5};
 }
 
-inline bool IsSentinel(const PIXEL_YC& p) { return testing_support::SamePixel(p, testing_support::kSentinel); }
 
 }  // namespace oskuda_test

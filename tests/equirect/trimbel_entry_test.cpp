@@ -1,11 +1,9 @@
-// Trimbel's pieces linked directly: longitude tables, output size, input
-// choice, and the frame entry with table allocations that fail.
+// Trimbel's pieces linked directly: longitude tables, output size and input
+// choice. Failing table allocations are in reliability/.
 #include <gtest/gtest.h>
 #include <omp.h>
 
 #include <cmath>
-#include <cstdlib>
-#include <cstring>
 #include <vector>
 
 #include "support/frames.h"
@@ -166,110 +164,6 @@ TEST(InputChoice, HighestTickedBoxWinsAndPanoramaIsTheDefault) {
   EXPECT_EQ(input({1, 3}), P::Equisolid);
   EXPECT_EQ(input({2, 4}), P::Central);
   EXPECT_EQ(input({1, 2, 3, 4}), P::Central);
-}
-
-// ---------------------------------------------------------------- allocation
-
-// The allocator sees calls in order; `fail_mask` bit n fails call n. Each
-// release records the block's second entry, which tells sine from cosine.
-int allocation_calls = 0;
-unsigned fail_mask = 0;
-std::vector<void*> allocated;
-std::vector<void*> released;
-std::vector<float> released_entry1;
-
-void* TestAllocate(std::size_t bytes) {
-  const int call = allocation_calls++;
-  if ((fail_mask >> call) & 1u) return nullptr;
-  void* block = std::malloc(bytes);
-  allocated.push_back(block);
-  return block;
-}
-void TestRelease(void* block) {
-  released.push_back(block);
-  released_entry1.push_back(static_cast<float*>(block)[1]);
-  std::free(block);
-}
-
-struct EntryRun {
-  std::vector<PIXEL_YC> frame;
-  int w = 0;
-  int h = 0;
-  BOOL returned = 0;
-};
-
-EntryRun RunEntry(unsigned failing, const Controls& k, int w, int h) {
-  allocation_calls = 0;
-  fail_mask = failing;
-  allocated.clear();
-  released.clear();
-  released_entry1.clear();
-  host::FilterInstance instance(*trimbel::FilterTable());
-  instance.track = k.track;
-  instance.check = k.check;
-  instance.filter.track = instance.track.data();
-  instance.filter.check = instance.check.data();
-  host::FrameBuffers buffers(w, h);
-  testing_support::FillNoise(buffers.a, 11);
-  testing_support::FillWith(buffers.b, testing_support::kSentinel);
-  FILTER_PROC_INFO info;
-  std::memset(&info, 0, sizeof(info));
-  info.ycp_edit = buffers.a.data();
-  info.ycp_temp = buffers.b.data();
-  info.w = w;
-  info.h = h;
-  info.max_w = w;
-  info.max_h = h;
-  EntryRun run;
-  run.returned = trimbel::FrameEntry(&instance.filter, &info,
-                                     trimbel::TableAllocator{TestAllocate, TestRelease});
-  EXPECT_EQ(info.ycp_edit, buffers.b.data());
-  EXPECT_EQ(info.ycp_temp, buffers.a.data());
-  run.w = info.w;
-  run.h = info.h;
-  run.frame = buffers.b;
-  return run;
-}
-
-TEST(TableAllocation, SineFirstThenCosineAndBothReleasedInThatOrder) {
-  Controls k;
-  const EntryRun run = RunEntry(0u, k, 64, 32);
-  EXPECT_EQ(allocation_calls, 2);
-  ASSERT_EQ(allocated.size(), 2u);
-  ASSERT_EQ(released.size(), 2u);
-  EXPECT_EQ(released[0], allocated[0]);
-  EXPECT_EQ(released[1], allocated[1]);
-  // First block the sine table, second the cosine table, both filled.
-  EXPECT_EQ(released_entry1[0], SinOf(Longitude(1, 64)));
-  EXPECT_EQ(released_entry1[1], CosOf(Longitude(1, 64)));
-}
-
-TEST(TableAllocation, FailedTablesGiveTheSameFrame) {
-  // A rotated fisheye input and a rotated panorama, nearest and bilinear.
-  Controls fisheye;
-  fisheye.check[trimbel::kEquidistantInput] = 1;
-  fisheye.check[trimbel::kBilinear] = 1;
-  fisheye.track = {2000, 3400, 150, -420, 75, 12, -5, 480};
-  Controls panorama;
-  panorama.track = {1800, 3600, -333, 1234, 456, 0, 0, 480};
-  for (const Controls& k : {fisheye, panorama}) {
-    const EntryRun both = RunEntry(0u, k, 200, 100);
-    ASSERT_EQ(both.returned, 1);
-    ASSERT_EQ(both.w, 200);
-    ASSERT_EQ(both.h, 100);
-    for (unsigned failing : {1u, 2u, 3u}) {
-      SCOPED_TRACE(failing);
-      const EntryRun fallback = RunEntry(failing, k, 200, 100);
-      EXPECT_EQ(fallback.returned, 1);
-      EXPECT_EQ(fallback.w, 200);
-      EXPECT_EQ(fallback.h, 100);
-      EXPECT_EQ(testing_support::CountDifferences(both.frame.data(), fallback.frame.data(), 200,
-                                                  100, 200),
-                0);
-      // Only the tables that were obtained are given back.
-      EXPECT_EQ(released.size(), allocated.size());
-    }
-  }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "controls.h"
 #include "frames.h"
+#include "plugin_checks.h"
 #include "lens_models.h"
 #include "rotation.h"
 #include "sampling.h"
@@ -18,6 +19,8 @@ using testing_support::FillCoordinates;
 using testing_support::FillNoise;
 using testing_support::kSentinel;
 using testing_support::SamePixel;
+using testing_support::FrameRun;
+using testing_support::Source;
 
 enum { kInFov, kInMask, kOutFov, kPitch, kAzimuth, kRoll, kShiftX, kShiftY, kHeight };
 enum { kUseHeight, kEquidistant, kOrthographic, kEquisolid, kEquirect, k16x9, k4x3, kSquare, kGreen, kBilinear };
@@ -75,36 +78,10 @@ std::vector<PIXEL_YC> ReferenceFrame(const std::vector<int>& track, const std::v
   return out;
 }
 
-struct FrameRun {
-  host::FrameResult result;
-  std::vector<PIXEL_YC> frame;   // copy of the returned buffer
-  std::vector<PIXEL_YC> source;  // the source buffer after the call
-};
-
-// Runs one frame with a coordinate or noise source; the scratch buffer is
-// filled with a sentinel so unwritten pixels show.
 FrameRun RunVarnel(const FILTER_DLL& table, const std::vector<int>& track, const std::vector<int>& check,
-              int w, int h, int max_w, int max_h, bool noise, int threads = 0,
-              std::vector<PIXEL_YC>* source_out = nullptr) {
-  host::FilterInstance instance(table);
-  instance.track = track;
-  instance.check = check;
-  instance.filter.track = instance.track.data();
-  instance.filter.check = instance.check.data();
-  host::FrameBuffers buffers(max_w, max_h);
-  if (noise) {
-    FillNoise(buffers.a, static_cast<std::uint32_t>(w * 31 + h));
-  } else {
-    testing_support::FillWith(buffers.a, PIXEL_YC{-1, -1, -1});
-    FillCoordinates(buffers.a, max_w, w, h);
-  }
-  testing_support::FillWith(buffers.b, kSentinel);
-  if (source_out) *source_out = buffers.a;
-  FrameRun run;
-  run.result = testing_support::RunWithThreads(instance, buffers, w, h, threads);
-  run.frame.assign(run.result.frame, run.result.frame + buffers.b.size());
-  run.source.assign(run.result.scratch, run.result.scratch + buffers.a.size());
-  return run;
+                   int w, int h, int max_w, int max_h, bool noise, int threads = 0) {
+  return testing_support::RunPlugin(table, track, check, w, h, max_w, max_h,
+                                    noise ? Source::kNoise : Source::kCoordinates, threads);
 }
 
 std::vector<int> Defaults(const FILTER_DLL& t) { return std::vector<int>(t.track_default, t.track_default + t.track_n); }
@@ -133,11 +110,10 @@ TEST_F(VarnelFrames, FourByTwoWritesEachPixelFromItsQuadrant) {
   std::vector<int> check = NoChecks();
   check[kEquidistant] = 1;
   check[kUseHeight] = 1;
-  std::vector<PIXEL_YC> source;
-  const FrameRun run = RunVarnel(table(), track, check, 400, 200, 400, 200, false, 0, &source);
+  const FrameRun run = RunVarnel(table(), track, check, 400, 200, 400, 200, false);
   ASSERT_EQ(run.result.w, 4);
   ASSERT_EQ(run.result.h, 2);
-  const auto ref = ReferenceFrame(track, check, source, 400, 200, 400, 4, 2);
+  const auto ref = ReferenceFrame(track, check, run.source, 400, 200, 400, 4, 2);
   for (int r = 0; r < 2; ++r)
     for (int c = 0; c < 4; ++c) EXPECT_TRUE(SamePixel(run.frame[r * 400 + c], ref[r * 400 + c])) << c;
   // theta_o of the groups: atan(0.7071 / 2) and atan(1.5811 / 2).
@@ -168,11 +144,10 @@ TEST_F(VarnelFrames, MatchesThePerPixelReference) {
     for (auto [index, value] : s.tracks) track[index] = value;
     std::vector<int> check = NoChecks();
     for (int b : s.boxes) check[b] = 1;
-    std::vector<PIXEL_YC> source;
-    const FrameRun run = RunVarnel(table(), track, check, 160, 90, 170, 100, true, 0, &source);
+    const FrameRun run = RunVarnel(table(), track, check, 160, 90, 170, 100, true);
     ASSERT_EQ(run.result.w, 160) << s.what;
     ASSERT_EQ(run.result.h, 90) << s.what;
-    const auto ref = ReferenceFrame(track, check, source, 160, 90, 170, 160, 90);
+    const auto ref = ReferenceFrame(track, check, run.source, 160, 90, 170, 160, 90);
     EXPECT_EQ(testing_support::CountDifferences(run.frame.data(), ref.data(), 160, 90, 170), 0) << s.what;
   }
 }
@@ -229,39 +204,18 @@ TEST_F(VarnelFrames, TurningDirections) {
 }
 
 TEST_F(VarnelFrames, WholeFrameInvariants) {
-  std::vector<int> track = Defaults(table());
-  track[kPitch] = 123;
-  track[kAzimuth] = -456;
-  std::vector<int> check = NoChecks();
-  check[kEquidistant] = 1;
-  check[kBilinear] = 1;
-  std::vector<PIXEL_YC> source;
-  const FrameRun run = RunVarnel(table(), track, check, 120, 80, 130, 90, true, 0, &source);
-  EXPECT_EQ(run.result.returned, 1);
-  EXPECT_TRUE(run.result.exchanged);
-  EXPECT_EQ(run.result.w, 120);
-  EXPECT_EQ(run.result.h, 80);
-  // The source buffer (now the scratch) was never written.
-  EXPECT_EQ(testing_support::CountDifferences(run.source.data(), source.data(), 130, 90, 130), 0);
-  long unwritten_inside = 0, written_outside = 0;
-  for (int r = 0; r < 90; ++r)
-    for (int c = 0; c < 130; ++c) {
-      const bool sentinel = SamePixel(run.frame[r * 130 + c], kSentinel);
-      if (c < 120 && r < 80) unwritten_inside += sentinel;
-      else written_outside += !sentinel;
-    }
-  EXPECT_EQ(unwritten_inside, 0);
-  EXPECT_EQ(written_outside, 0);
-  // The same bytes whatever the number of threads.
-  for (int threads : {1, 2, 3, 8}) {
-    const FrameRun again = RunVarnel(table(), track, check, 120, 80, 130, 90, true, threads);
-    EXPECT_EQ(testing_support::CountDifferences(again.frame.data(), run.frame.data(), 130, 90, 130), 0)
-        << threads << " threads";
-  }
+  // Odd capacities and sizes: the mirrored pairs leave a last odd column and
+  // row as they were.
+  testing_support::ExpectFrameInvariants(table(), {
+      {"equidistant bilinear turned", 120, 80, 130, 90, {{{kPitch, 123}, {kAzimuth, -456}}, {kEquidistant, kBilinear}}},
+      {"odd capacity 101 x 61", 100, 60, 101, 61, {{{kHeight, 80}}, {kEquidistant, kUseHeight}}},
+      {"panorama odd input, green", 97, 41, 97, 41, {{{kRoll, 900}}, {kEquirect, kGreen}}},
+  }, true);
 }
 
-TEST_F(VarnelFrames, OddCapacityLeavesTheLastColumnAndRow) {
-  // A 100 x 60 input asked for 132 x 80 is cut to an odd 101 x 61 capacity.
+TEST_F(VarnelFrames, OddCapacityGivesWhatTheEvenOutputGives) {
+  // A 100 x 60 input asked for 132 x 80 is cut to an odd 101 x 61 capacity:
+  // columns 0..99 and rows 0..59 hold what a 100 x 60 output holds.
   std::vector<int> track = Defaults(table());
   track[kHeight] = 80;
   std::vector<int> check = NoChecks();
@@ -270,17 +224,10 @@ TEST_F(VarnelFrames, OddCapacityLeavesTheLastColumnAndRow) {
   const FrameRun run = RunVarnel(table(), track, check, 100, 60, 101, 61, false);
   ASSERT_EQ(run.result.w, 101);
   ASSERT_EQ(run.result.h, 61);
-  for (int r = 0; r < 61; ++r)
-    for (int c = 0; c < 101; ++c) {
-      const bool sentinel = SamePixel(run.frame[r * 101 + c], kSentinel);
-      EXPECT_EQ(sentinel, c == 100 || r == 60) << c << "," << r;
-    }
-  // Columns 0..99 and rows 0..59 hold what a 100 x 60 output holds.
   const FrameRun even = RunVarnel(table(), track, check, 100, 60, 100, 60, false);
   ASSERT_EQ(even.result.w, 100);
   for (int r = 0; r < 60; ++r)
-    for (int c = 0; c < 100; ++c)
-      ASSERT_TRUE(SamePixel(run.frame[r * 101 + c], even.frame[r * 100 + c])) << c << "," << r;
+    for (int c = 0; c < 100; ++c) ASSERT_TRUE(SamePixel(run.at(c, r), even.at(c, r))) << c << "," << r;
 }
 
 TEST_F(VarnelFrames, ZeroFieldOfViewShowsOneColour) {
@@ -292,27 +239,6 @@ TEST_F(VarnelFrames, ZeroFieldOfViewShowsOneColour) {
   const FrameRun run = RunVarnel(table(), track, check, 64, 32, 64, 32, true);
   for (int i = 0; i < 64 * 32; ++i) ASSERT_TRUE(SamePixel(run.frame[i], run.frame[0])) << i;
   EXPECT_FALSE(SamePixel(run.frame[0], kSentinel));
-}
-
-TEST_F(VarnelFrames, EmptyOutputsWriteNothingButStillExchange) {
-  std::vector<int> track = Defaults(table());
-  track[kHeight] = 1;
-  std::vector<int> check = NoChecks();
-  check[kUseHeight] = 1;
-  const FrameRun run = RunVarnel(table(), track, check, 64, 48, 64, 48, true);
-  EXPECT_EQ(run.result.returned, 1);
-  EXPECT_TRUE(run.result.exchanged);
-  EXPECT_EQ(run.result.h, 0);
-  for (const PIXEL_YC& p : run.frame) ASSERT_TRUE(SamePixel(p, kSentinel));
-  // Empty and one-pixel inputs, and a zero-height input with the height box.
-  for (auto [w, h] : {std::pair{0, 0}, std::pair{1, 1}, std::pair{1, 7}, std::pair{5, 0}}) {
-    std::vector<int> boxes = NoChecks();
-    boxes[kSquare] = 1;
-    boxes[kUseHeight] = 1;
-    boxes[kBilinear] = 1;
-    const FrameRun tiny = RunVarnel(table(), track, boxes, w, h, 8, 8, true);
-    EXPECT_EQ(tiny.result.returned, 1);
-  }
 }
 
 }  // namespace

@@ -5,65 +5,21 @@
 #include <string>
 
 #include "frames.h"
-#include "sjis.h"
+#include "plugin_checks.h"
 #include "varnel.h"
 
 namespace {
 
-using testing_support::ToShiftJis;
-
 TEST(VarnelTable, FieldsCaptionsDefaultsAndRanges) {
   auto library = testing_support::LoadBuiltPlugin("Varnel");
-  const FILTER_DLL& t = library->table();
-  EXPECT_EQ(t.flag, 0x00040000);
-  EXPECT_EQ(t.x, 0);
-  EXPECT_EQ(t.y, 0);
-  EXPECT_EQ(std::string(t.name), "Varnel(x10)");
-  EXPECT_EQ(std::string(t.information),
-            ToShiftJis("Varnelプラグイン for AviUtl OpenMP対応版, Version 2017/08/31(x10) by ORDANE"));
-  ASSERT_EQ(t.track_n, 9);
-  ASSERT_EQ(t.check_n, 10);
-  const char* tracks[] = {"入力画角", "入力ﾏｽｸ", "出力画角", "俯仰角", "方位角",
-                          "回転角", "シフトＸ", "シフトＹ", "縦幅指定"};
-  const int defaults[] = {1800, 3600, 900, 0, 0, 0, 0, 0, 480};
-  const int lows[] = {0, 0, 0, -1800, -1800, -1800, -1200, -200, 1};
-  const int highs[] = {3600, 3600, 1800, 1800, 1800, 1800, 1200, 200, 4096};
-  for (int i = 0; i < 9; ++i) {
-    EXPECT_EQ(std::string(t.track_name[i]), ToShiftJis(tracks[i])) << i;
-    EXPECT_EQ(t.track_default[i], defaults[i]) << i;
-    EXPECT_EQ(t.track_s[i], lows[i]) << i;
-    EXPECT_EQ(t.track_e[i], highs[i]) << i;
-  }
-  const char* checks[] = {"縦幅指定を有効化", "等距離射影/ドームマスタ入力", "正射影魚眼入力",
-                          "等立体角射影魚眼入力", "正距円筒図法(Equirectangular)",
-                          "横幅＝16/9×縦幅にする", "横幅＝4/3×縦幅にする", "横幅＝縦幅にする",
-                          "グリーンバック", "バイリニア補間"};
-  for (int i = 0; i < 10; ++i) {
-    EXPECT_EQ(std::string(t.check_name[i]), ToShiftJis(checks[i])) << i;
-    EXPECT_EQ(t.check_default[i], 0) << i;
-  }
-  EXPECT_NE(t.func_proc, nullptr);
-  EXPECT_EQ(t.func_init, nullptr);
-  EXPECT_EQ(t.func_exit, nullptr);
-  EXPECT_EQ(t.func_update, nullptr);
-  EXPECT_EQ(t.func_WndProc, nullptr);
-  EXPECT_EQ(t.track, nullptr);
-  EXPECT_EQ(t.check, nullptr);
-  EXPECT_EQ(t.ex_data_ptr, nullptr);
-  EXPECT_EQ(t.ex_data_size, 0);
-  EXPECT_EQ(t.func_save_start, nullptr);
-  EXPECT_EQ(t.func_save_end, nullptr);
-  EXPECT_EQ(t.exfunc, nullptr);
-  EXPECT_EQ(t.hwnd, nullptr);
-  EXPECT_EQ(t.dll_hinst, nullptr);
-  EXPECT_EQ(t.ex_data_def, nullptr);
-  EXPECT_EQ(t.func_is_saveframe, nullptr);
-  EXPECT_EQ(t.func_project_load, nullptr);
-  EXPECT_EQ(t.func_project_save, nullptr);
-  EXPECT_EQ(t.func_modify_title, nullptr);
-  EXPECT_EQ(t.dll_path, nullptr);
-  EXPECT_EQ(t.reserve[0], 0);
-  EXPECT_EQ(t.reserve[1], 0);
+  testing_support::ExpectTable(library->table(), {
+      "Varnel(x10)", "Varnelプラグイン for AviUtl OpenMP対応版, Version 2017/08/31(x10) by ORDANE",
+      {{"入力画角", 1800, 0, 3600}, {"入力ﾏｽｸ", 3600, 0, 3600}, {"出力画角", 900, 0, 1800},
+       {"俯仰角", 0, -1800, 1800}, {"方位角", 0, -1800, 1800}, {"回転角", 0, -1800, 1800},
+       {"シフトＸ", 0, -1200, 1200}, {"シフトＹ", 0, -200, 200}, {"縦幅指定", 480, 1, 4096}},
+      {"縦幅指定を有効化", "等距離射影/ドームマスタ入力", "正射影魚眼入力", "等立体角射影魚眼入力",
+       "正距円筒図法(Equirectangular)", "横幅＝16/9×縦幅にする", "横幅＝4/3×縦幅にする",
+       "横幅＝縦幅にする", "グリーンバック", "バイリニア補間"}});
 }
 
 TEST(VarnelInput, HighestTickedBoxWins) {

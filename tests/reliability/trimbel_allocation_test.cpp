@@ -6,6 +6,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <map>
 #include <string>
@@ -25,6 +26,9 @@ enum class Mode { kHeap, kFailSine, kFailCosine, kFailBoth, kGuardedAfter, kGuar
 Mode mode = Mode::kHeap;
 int calls = 0;
 std::map<void*, std::pair<void*, std::size_t>> mappings;  // table -> its mapping
+std::vector<void*> obtained, given_back;  // tables handed out and released, in order
+std::vector<float> released_entry1;       // entry 1 of each released table, when recorded
+bool record_entries = false;              // only for tables known to hold two entries
 
 void* GuardedTable(std::size_t bytes, bool guard_after) {
   const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
@@ -40,8 +44,7 @@ void* GuardedTable(std::size_t bytes, bool guard_after) {
   return table;
 }
 
-void* Allocate(std::size_t bytes) {
-  const int call = calls++;  // 0: sine table, 1: cosine table
+void* Obtain(std::size_t bytes, int call) {
   switch (mode) {
     case Mode::kFailSine: return call == 0 ? nullptr : std::malloc(bytes);
     case Mode::kFailCosine: return call == 1 ? nullptr : std::malloc(bytes);
@@ -53,7 +56,15 @@ void* Allocate(std::size_t bytes) {
   return std::malloc(bytes);
 }
 
+void* Allocate(std::size_t bytes) {
+  void* table = Obtain(bytes, calls++);  // call 0: sine table, 1: cosine table
+  if (table != nullptr) obtained.push_back(table);
+  return table;
+}
+
 void Release(void* table) {
+  given_back.push_back(table);
+  if (record_entries) released_entry1.push_back(static_cast<float*>(table)[1]);
   const auto found = mappings.find(table);
   if (found == mappings.end()) {
     std::free(table);
@@ -73,6 +84,9 @@ struct Output {
 Output RunEntry(Mode m, const Controls& k, int w, int h, int max_w, int max_h) {
   mode = m;
   calls = 0;
+  obtained.clear();
+  given_back.clear();
+  released_entry1.clear();
   host::FilterInstance instance(*trimbel::FilterTable());
   reliability::Apply(instance, k);
   host::FrameBuffers buffers(max_w, max_h);
@@ -121,9 +135,25 @@ TEST(TrimbelTableFaults, MissingOrGuardedTablesGiveTheSameBytes) {
                   0)
             << "allocation mode " << static_cast<int>(m);
         EXPECT_TRUE(mappings.empty()) << "a table was not given back";
+        EXPECT_EQ(given_back, obtained) << "tables not given back once each, in order";
       }
     }
   }
+}
+
+TEST(TrimbelTableFaults, SineTableFirstThenCosineBothGivenBackInThatOrder) {
+  record_entries = true;
+  const Output out = RunEntry(Mode::kHeap, reliability::Defaults(*trimbel::FilterTable()), 64, 32, 64, 32);
+  record_entries = false;
+  ASSERT_EQ(out.returned, 1);
+  EXPECT_EQ(calls, 2);
+  ASSERT_EQ(obtained.size(), 2u);
+  EXPECT_EQ(given_back, obtained);
+  // Entry 1 is column 1's longitude, 2 pi / 64, rounded as the tables round it.
+  const float lon = static_cast<float>(static_cast<double>(3.1415927f) * 2.0) / 64.0f;
+  ASSERT_EQ(released_entry1.size(), 2u);
+  EXPECT_EQ(released_entry1[0], static_cast<float>(std::sin(static_cast<double>(lon))));
+  EXPECT_EQ(released_entry1[1], static_cast<float>(std::cos(static_cast<double>(lon))));
 }
 
 }  // namespace
