@@ -2,58 +2,49 @@
 #include "oskuda.h"
 
 #include "controls.h"
+#include "filter_table.h"
 
 namespace oskuda {
 namespace {
 
-// Captions are the editor's Shift-JIS bytes. A string is split where a hex
-// escape would otherwise swallow the next letter.
-char* Text(const char* s) { return const_cast<char*>(s); }
+using lens::Text;
+namespace caption = lens::caption;
 
 char* track_names[kTrackCount] = {
-    Text("\x93\xFC\x97\xCD\x89\xE6\x8Ap"),       // 入力画角 input angle of view
-    Text("\x93\xFC\x97\xCD\xCF\xBD\xB8"),        // 入力ﾏｽｸ input mask (half-width katakana)
-    Text("\x8Fo\x97\xCD\x89\xE6\x8Ap"),          // 出力画角 output angle of view
-    Text("\x98\xEB\x8B\xC2\x8Ap"),               // 俯仰角 pitch
-    Text("\x95\xFB\x88\xCA\x8Ap"),               // 方位角 azimuth
-    Text("\x89\xF1\x93]\x8Ap"),                  // 回転角 roll
-    Text("\x83V\x83t\x83g\x82w"),                // シフトＸ shift X (full-width X)
-    Text("\x83V\x83t\x83g\x82x"),                // シフトＹ shift Y (full-width Y)
-    Text("\x8F" "c\x95\x9D\x8Ew\x92\xE8"),       // 縦幅指定 height setting
+    Text(caption::kInFov),
+    Text(caption::kInMask),
+    Text(caption::kOutFov),
+    Text(caption::kPitch),
+    Text(caption::kAzimuth),
+    Text(caption::kRoll),
+    Text(caption::kShiftX),
+    Text(caption::kShiftY),
+    Text(caption::kHeight),
 };
 int track_default[kTrackCount] = {1800, 3600, 1800, 0, 0, 0, 0, 0, 480};
 int track_s[kTrackCount] = {0, 0, 0, -1800, -1800, -1800, -1200, -200, 1};
 int track_e[kTrackCount] = {3600, 3600, 3600, 1800, 1800, 1800, 1200, 200, 4096};
 
 char* check_names[kCheckCount] = {
-    Text("\x8F" "c\x95\x9D\x8Ew\x92\xE8\x82\xF0\x97L\x8C\xF8\x89\xBB"),  // 縦幅指定を有効化
-    Text("\x90\xB3\x8E\xCB\x89" "e\x8B\x9B\x8A\xE1\x93\xFC\x97\xCD"),  // 正射影魚眼入力
-    Text("\x93\x99\x97\xA7\x91\xCC\x8Ap\x8E\xCB\x89" "e\x8B\x9B\x8A\xE1\x93\xFC\x97\xCD"),  // 等立体角射影魚眼入力
-    Text("\x92\x86\x90S\x8E\xCB\x89" "e(\x8E\xCA\x90^)\x93\xFC\x97\xCD"),  // 中心射影(写真)入力
-    Text("\x90\xB3\x8B\x97\x89~\x93\x9B\x90}\x96@(Equirectangular)"),  // 正距円筒図法(Equirectangular)
+    Text(caption::kUseHeight),
+    Text(caption::kOrthographicInput),
+    Text(caption::kEquisolidInput),
+    Text(caption::kCentralInput),
+    Text(caption::kEquirectangular),
     Text("\x90\xB3\x95\xFB\x8C`\x90\xD8\x94\xB2"),                      // 正方形切抜 square cut-out
     Text("\x89~\x8C`\x8Fo\x97\xCD\x83}\x83X\x83N"),                    // 円形出力マスク circular output mask
-    Text("\x83O\x83\x8A\x81[\x83\x93\x83o\x83" "b\x83N"),              // グリーンバック
-    Text("\x83o\x83" "C\x83\x8A\x83j\x83" "A\x95\xE2\x8A\xD4"),        // バイリニア補間
+    Text(caption::kGreenBack),
+    Text(caption::kBilinear),
 };
 int check_default[kCheckCount] = {0, 0, 0, 0, 0, 0, 0, 0, 0};
 
-FILTER_DLL filter_table = {
-    FILTER_FLAG_EX_INFORMATION,
-    0, 0,
-    Text("Oskuda(x10)"),
-    kTrackCount, track_names, track_default, track_s, track_e,
-    kCheckCount, check_names, check_default,
-    func_proc,
-    nullptr, nullptr, nullptr, nullptr,  // init, exit, update, window procedure
-    nullptr, nullptr,                    // track, check: the editor's own arrays
-    nullptr, 0,                          // extra data
-    // Oskuda for AviUtl OpenMP対応版, Version 2017/08/31(x10) by ORDANE
-    Text("Oskuda for AviUtl OpenMP\x91\xCE\x89\x9E\x94\xC5, Version 2017/08/31(x10) by ORDANE"),
-    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-    nullptr, nullptr, nullptr, nullptr, nullptr,
-    {0, 0},
-};
+// Oskuda for AviUtl OpenMP対応版, Version 2017/08/31(x10) by ORDANE
+constexpr const char* kInformation =
+    "Oskuda for AviUtl OpenMP\x91\xCE\x89\x9E\x94\xC5, Version 2017/08/31(x10) by ORDANE";
+
+FILTER_DLL filter_table = lens::MakeFilterTable(
+    "Oskuda(x10)", kInformation, kTrackCount, track_names, track_default, track_s, track_e,
+    kCheckCount, check_names, check_default, func_proc);
 
 }  // namespace
 
@@ -137,12 +128,7 @@ BOOL func_proc(FILTER* fp, FILTER_PROC_INFO* fpip) {
 #else
   RemapDomeMaster(job);
 #endif
-  PIXEL_YC* const written = fpip->ycp_temp;
-  fpip->ycp_temp = fpip->ycp_edit;
-  fpip->ycp_edit = written;
-  fpip->w = job.out_w;
-  fpip->h = job.out_h;
-  return 1;
+  return lens::HandBackScratchFrame(fpip, job.out_w, job.out_h);
 }
 
 FILTER_DLL* FilterTable() { return &filter_table; }

@@ -4,56 +4,47 @@
 #include <cstdlib>
 
 #include "controls.h"
+#include "filter_table.h"
 
 namespace trimbel {
 namespace {
 
-// Captions are the editor's Shift-JIS bytes. A string is split where a hex
-// escape would otherwise swallow the next letter.
-char* Text(const char* s) { return const_cast<char*>(s); }
+using lens::Text;
+namespace caption = lens::caption;
 
 char* track_names[kTrackCount] = {
-    Text("\x93\xFC\x97\xCD\x89\xE6\x8Ap"),       // 入力画角 input angle of view
-    Text("\x93\xFC\x97\xCD\xCF\xBD\xB8"),        // 入力ﾏｽｸ input mask
-    Text("\x98\xEB\x8B\xC2\x8Ap"),               // 俯仰角 pitch
-    Text("\x95\xFB\x88\xCA\x8Ap"),               // 方位角 azimuth
-    Text("\x89\xF1\x93]\x8Ap"),                  // 回転角 roll
-    Text("\x83V\x83t\x83g\x82w"),                // シフトＸ shift X
-    Text("\x83V\x83t\x83g\x82x"),                // シフトＹ shift Y
-    Text("\x8F" "c\x95\x9D\x8Ew\x92\xE8"),       // 縦幅指定 height setting
+    Text(caption::kInFov),
+    Text(caption::kInMask),
+    Text(caption::kPitch),
+    Text(caption::kAzimuth),
+    Text(caption::kRoll),
+    Text(caption::kShiftX),
+    Text(caption::kShiftY),
+    Text(caption::kHeight),
 };
 int track_default[kTrackCount] = {1800, 3600, 0, 0, 0, 0, 0, 480};
 int track_s[kTrackCount] = {0, 0, -1800, -1800, -1800, -1200, -200, 1};
 int track_e[kTrackCount] = {3600, 3600, 1800, 1800, 1800, 1200, 200, 4096};
 
 char* check_names[kCheckCount] = {
-    Text("\x8F" "c\x95\x9D\x8Ew\x92\xE8\x82\xF0\x97L\x8C\xF8\x89\xBB"),  // 縦幅指定を有効化
-    Text("\x93\x99\x8B\x97\x97\xA3\x8E\xCB\x89" "e/\x83h\x81[\x83\x80\x83}\x83X\x83^"),  // 等距離射影/ドームマスタ
-    Text("\x90\xB3\x8E\xCB\x89" "e\x8B\x9B\x8A\xE1\x93\xFC\x97\xCD"),  // 正射影魚眼入力
-    Text("\x93\x99\x97\xA7\x91\xCC\x8Ap\x8E\xCB\x89" "e\x8B\x9B\x8A\xE1\x93\xFC\x97\xCD"),  // 等立体角射影魚眼入力
-    Text("\x92\x86\x90S\x8E\xCB\x89" "e(\x8E\xCA\x90^)\x93\xFC\x97\xCD"),  // 中心射影(写真)入力
+    Text(caption::kUseHeight),
+    Text(caption::kEquidistant),
+    Text(caption::kOrthographicInput),
+    Text(caption::kEquisolidInput),
+    Text(caption::kCentralInput),
     Text("\x89\xA1:\x8F" "c\x82\xF0" "2:1\x82\xC9\x82\xB7\x82\xE9"),     // 横:縦を2:1にする
-    Text("\x83O\x83\x8A\x81[\x83\x93\x83o\x83" "b\x83N"),              // グリーンバック
-    Text("\x83o\x83" "C\x83\x8A\x83j\x83" "A\x95\xE2\x8A\xD4"),        // バイリニア補間
+    Text(caption::kGreenBack),
+    Text(caption::kBilinear),
 };
 int check_default[kCheckCount] = {0, 0, 0, 0, 0, 0, 0, 0};
 
-FILTER_DLL filter_table = {
-    FILTER_FLAG_EX_INFORMATION,
-    0, 0,
-    Text("Trimbel(x10)"),
-    kTrackCount, track_names, track_default, track_s, track_e,
-    kCheckCount, check_names, check_default,
-    func_proc,
-    nullptr, nullptr, nullptr, nullptr,  // init, exit, update, window procedure
-    nullptr, nullptr,                    // track, check: the editor's own arrays
-    nullptr, 0,                          // extra data
-    // Trimbel for AviUtl OpenMP対応版, Version 2017/08/31(x10) by ORDANE
-    Text("Trimbel for AviUtl OpenMP\x91\xCE\x89\x9E\x94\xC5, Version 2017/08/31(x10) by ORDANE"),
-    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-    nullptr, nullptr, nullptr, nullptr, nullptr,
-    {0, 0},
-};
+// Trimbel for AviUtl OpenMP対応版, Version 2017/08/31(x10) by ORDANE
+constexpr const char* kInformation =
+    "Trimbel for AviUtl OpenMP\x91\xCE\x89\x9E\x94\xC5, Version 2017/08/31(x10) by ORDANE";
+
+FILTER_DLL filter_table = lens::MakeFilterTable(
+    "Trimbel(x10)", kInformation, kTrackCount, track_names, track_default, track_s, track_e,
+    kCheckCount, check_names, check_default, func_proc);
 
 void* HeapAllocate(std::size_t bytes) { return std::malloc(bytes); }
 void HeapRelease(void* table) { std::free(table); }
@@ -145,12 +136,7 @@ BOOL FrameEntry(FILTER* fp, FILTER_PROC_INFO* fpip, const TableAllocator& alloca
   if (sin_lon != nullptr) allocator.release(sin_lon);
   if (cos_lon != nullptr) allocator.release(cos_lon);
 
-  PIXEL_YC* const written = fpip->ycp_temp;
-  fpip->ycp_temp = fpip->ycp_edit;
-  fpip->ycp_edit = written;
-  fpip->w = size.w;
-  fpip->h = size.h;
-  return 1;
+  return lens::HandBackScratchFrame(fpip, size.w, size.h);
 }
 
 BOOL func_proc(FILTER* fp, FILTER_PROC_INFO* fpip) {
