@@ -79,6 +79,12 @@ struct PixelBatch {
   std::ptrdiff_t index[kBatchLanes];
   std::int32_t x0[kBatchLanes], x1[kBatchLanes], y0[kBatchLanes], y1[kBatchLanes];
   float fx[kBatchLanes], fy[kBatchLanes];
+  // The fused panorama-source pass (SampleEquirectangularBatch): the source
+  // pixel of a nearest lane or -1 for the fill, the bilinear in-range verdict
+  // and the lanes to recompute, all 32-bit so that the pass is vector code.
+  std::int32_t source[kBatchLanes];
+  std::int32_t take[kBatchLanes];
+  std::int32_t redo[kBatchLanes];
 
   SourcePoint Point(int k) const { return SourcePoint{px[k], py[k], outside[k]}; }
   void SetPoint(int k, SourcePoint p) {
@@ -301,11 +307,158 @@ inline void SampleBatch(PixelBatch& b, const SourceFrame& src, const SampleOptio
   }
 }
 
+// Where a panorama-source lane reads: for the nearest sampler the pixel's
+// index in the frame (it fits 32 bits, see SampleEquirectangularBatch) or -1
+// for the fill, for the bilinear one the verdict and the four taps.
+struct LanePlace {
+  std::int32_t source;
+  std::int32_t take;
+  BilinearTaps taps;
+};
+
+template <Filter filter, bool bilinear>
+inline LanePlace PlaceEquirectangularLane(AdmittedPosition a, const SourceFrame& src,
+                                          const SampleOptions& options) {
+  constexpr PixelConvention convention = ConventionOf(filter);
+  const bool in_range = a.in_range;
+  float x = a.x;
+  float y = a.y;
+  x = in_range ? x : 0.0f;
+  y = in_range ? y : 0.0f;
+  LanePlace place{};
+  if (bilinear) {
+    place.taps = BilinearTapsAt(src, x, y, options.equirectangular, convention);
+    place.take = in_range ? 1 : 0;
+  } else {
+    const PixelTap t = NearestTap(src, x, y, options.equirectangular, convention);
+    const std::int32_t index = t.row * src.stride + t.column;
+    place.source = in_range ? index : -1;
+  }
+  return place;
+}
+
+template <bool bilinear>
+inline void StorePlace(PixelBatch& b, int k, const LanePlace& place) {
+  if (bilinear) {
+    b.take[k] = place.take;
+    b.x0[k] = place.taps.x0;
+    b.x1[k] = place.taps.x1;
+    b.y0[k] = place.taps.y0;
+    b.y1[k] = place.taps.y1;
+    b.fx[k] = place.taps.fx;
+    b.fy[k] = place.taps.fy;
+  } else {
+    b.source[k] = place.source;
+  }
+}
+
+// Stages 1 to 4 for a panorama source in one pass over the lanes: the turn,
+// the angle estimates, the panorama position, the in-range test and the
+// source pixels, as the separate stages compute them, then the lanes whose
+// angles cannot be decided again by the per-pixel functions, then the reads
+// and writes. The caller makes sure that every pixel index of the source
+// fits an int32.
+template <Filter filter, bool bilinear, bool masked>
+inline int SampleEquirectangularBatch(PixelBatch& b, const ViewRotation& view_rotation,
+                                      const LensModel& model, const SourceFrame& source,
+                                      const SampleOptions& sample_options, const bool* admitted) {
+  // Local copies with the sampler and the wrap as constants.
+  const ViewRotation rotation = view_rotation;
+  const LensModel m = model;
+  const SourceFrame src = source;
+  const SampleOptions options{bilinear, sample_options.green_back, true};
+  const double pi = static_cast<double>(kPi);
+  const int n = b.n;
+  const float* __restrict X = b.X;
+  const float* __restrict Y = b.Y;
+  const float* __restrict Zc = b.Zc;
+  const float* __restrict Zs = b.Zs;
+  std::int32_t* __restrict source_index = b.source;
+  std::int32_t* __restrict take = b.take;
+  std::int32_t* __restrict redo = b.redo;
+  std::int32_t* __restrict x0 = b.x0;
+  std::int32_t* __restrict x1 = b.x1;
+  std::int32_t* __restrict y0 = b.y0;
+  std::int32_t* __restrict y1 = b.y1;
+  float* __restrict fx = b.fx;
+  float* __restrict fy = b.fy;
+  for (int k = 0; k < n; ++k) {
+    const TurnedRay ray = TurnRay<filter>(X[k], Y[k], Zc[k], Zs[k], rotation, true);
+    // As AnglesBatch.
+    const float den = ray.den;
+    const float q = ray.num / den;
+    const bool negative = den < 0.0f;
+    const double theta = vmath::AcosEstimate(static_cast<double>(ray.axis));
+    const double t = vmath::AtanEstimate(static_cast<double>(negative ? -q : q));
+    const double phi = negative ? pi - t : t;
+    const double phi_margin = ((negative ? pi : 0.0) + std::fabs(t)) * vmath::kMargin;
+    const bool ok = ((den > 0.0f) | negative) &
+                    vmath::RoundsSafely(theta, std::fabs(theta) * vmath::kMargin) &
+                    vmath::RoundsSafely(phi, phi_margin);
+    const SourceAngles angles{static_cast<float>(theta), static_cast<float>(phi)};
+    const AdmittedPosition a = AdmitPosition<filter>(src, MapEquirectangular<filter>(m, angles),
+                                                     options, !masked || admitted[k]);
+    const LanePlace place = PlaceEquirectangularLane<filter, bilinear>(a, src, options);
+    if (bilinear) {
+      take[k] = place.take;
+      x0[k] = place.taps.x0;
+      x1[k] = place.taps.x1;
+      y0[k] = place.taps.y0;
+      y1[k] = place.taps.y1;
+      fx[k] = place.taps.fx;
+      fy[k] = place.taps.fy;
+    } else {
+      source_index[k] = place.source;
+    }
+    redo[k] = ok ? 0 : 1;
+  }
+  int recomputed = 0;
+  for (int k = 0; k < n; ++k) {
+    if (b.redo[k] == 0) continue;
+    const SourceAngles angles =
+        AnglesOf(TurnRay<filter>(b.X[k], b.Y[k], b.Zc[k], b.Zs[k], rotation, true));
+    const AdmittedPosition a = AdmitPosition<filter>(src, MapToSource<filter>(m, angles), options,
+                                                     !masked || admitted[k]);
+    StorePlace<bilinear>(b, k, PlaceEquirectangularLane<filter, bilinear>(a, src, options));
+    ++recomputed;
+  }
+  const PIXEL_YC fill = options.green_back ? GreenBack : kBlack;
+  if (bilinear) {
+    for (int k = 0; k < n; ++k) {
+      *b.out[k] = b.take[k] != 0 ? Mix(src, BilinearTaps{b.x0[k], b.x1[k], b.y0[k], b.y1[k],
+                                                          b.fx[k], b.fy[k]})
+                                 : fill;
+    }
+  } else {
+    const PIXEL_YC* const pixels = src.pixels;
+    for (int k = 0; k < n; ++k) {
+      const std::int32_t index = b.source[k];
+      *b.out[k] = index >= 0 ? pixels[index] : fill;
+    }
+  }
+  return recomputed;
+}
+
 // All four stages; returns the number of recomputed lanes.
 template <Filter filter>
 inline int RunBatch(PixelBatch& b, const ViewRotation& rotation, const LensModel& model,
                     const SourceFrame& src, const SampleOptions& options,
                     const bool* admitted = nullptr) {
+  if (options.equirectangular && model.projection == SourceProjection::Equirectangular &&
+      static_cast<std::int64_t>(src.stride) * src.h <= INT32_MAX) {
+    if (options.bilinear) {
+      return admitted != nullptr
+                 ? SampleEquirectangularBatch<filter, true, true>(b, rotation, model, src, options,
+                                                                 admitted)
+                 : SampleEquirectangularBatch<filter, true, false>(b, rotation, model, src,
+                                                                  options, admitted);
+    }
+    return admitted != nullptr
+               ? SampleEquirectangularBatch<filter, false, true>(b, rotation, model, src, options,
+                                                                admitted)
+               : SampleEquirectangularBatch<filter, false, false>(b, rotation, model, src, options,
+                                                                 admitted);
+  }
   TurnBatch<filter>(b, rotation, options.equirectangular);
   int recomputed = AnglesBatch(b);
   recomputed += MapBatch<filter>(b, model);
