@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <vector>
 
 #include "batch_pipeline.h"
 #include "lens_models.h"
@@ -26,45 +27,72 @@ constexpr int kGroups = lens::kBatchLanes / 4;
 
 }  // namespace
 
+namespace {
+
+// The group rays of groups j0 .. j0 + n - 1 (n <= kGroups), one array per
+// component: the angle estimates and the rays in loops over the groups, the
+// sines and cosines over arrays, then the groups that cannot be decided one by
+// one with PerspectiveGroupRay.
+inline int GroupRaysInto(std::int32_t j0, int n, float yf, float yf_squared, double focal,
+                         float* __restrict Xm, float* __restrict Ym, float* __restrict Z) {
+  namespace vm = lens::vmath;
+  if (n <= 0) return 0;
+  float xf[kGroups];
+  double theta_o[kGroups] = {}, phi_o[kGroups] = {};
+  double s[kGroups], cos_theta[kGroups], cos_phi[kGroups], sin_phi[kGroups];
+  std::int32_t ok[kGroups];
+  for (int g = 0; g < n; ++g) {
+    const float x = static_cast<float>(static_cast<double>(j0 + g) + 0.5);
+    xf[g] = x;
+    const float distance = static_cast<float>(std::sqrt(static_cast<double>(x * x + yf_squared)));
+    const double theta = vm::AtanEstimate(static_cast<double>(distance) / focal);
+    const double phi = vm::AtanEstimate(static_cast<double>(yf / x));
+    ok[g] = (vm::RoundsSafely(theta, std::fabs(theta) * vm::kMargin) &
+             vm::RoundsSafely(phi, std::fabs(phi) * vm::kMargin))
+                ? 1
+                : 0;
+    // The rounded angles feed the sines and cosines, as in the reference.
+    theta_o[g] = static_cast<double>(static_cast<float>(theta));
+    phi_o[g] = static_cast<double>(static_cast<float>(phi));
+  }
+  vm::Sin(theta_o, s, n);
+  vm::Cos(theta_o, cos_theta, n);
+  vm::Cos(phi_o, cos_phi, n);
+  vm::Sin(phi_o, sin_phi, n);
+  for (int g = 0; g < n; ++g) {
+    const double xm = cos_phi[g] * s[g];
+    const double ym = sin_phi[g] * s[g];
+    const double z = cos_theta[g];
+    const bool accept = (ok[g] != 0) & vm::RoundsSafely(xm, std::fabs(xm) * vm::kMargin) &
+                        vm::RoundsSafely(ym, std::fabs(ym) * vm::kMargin) &
+                        vm::RoundsSafely(z, std::fabs(z) * vm::kMargin);
+    Xm[g] = static_cast<float>(xm);
+    Ym[g] = static_cast<float>(ym);
+    Z[g] = static_cast<float>(z);
+    ok[g] = accept ? 1 : 0;
+  }
+  int recomputed = 0;
+  for (int g = 0; g < n; ++g) {
+    if (ok[g] != 0) continue;
+    const GroupRay ray = PerspectiveGroupRay(xf[g], yf, yf_squared, focal);
+    Xm[g] = ray.Xm;
+    Ym[g] = ray.Ym;
+    Z[g] = ray.Z;
+    ++recomputed;
+  }
+  return recomputed;
+}
+
+}  // namespace
+
 int PerspectiveGroupRays(std::int32_t j0, int count, float yf, float yf_squared, double focal,
                          GroupRay* rays) {
-  namespace vm = lens::vmath;
   int recomputed = 0;
   for (int start = 0; start < count; start += kGroups) {
     const int n = std::min(kGroups, count - start);
-    float xf[kGroups];
-    double theta_o[kGroups], phi_o[kGroups];
-    double s[kGroups], cos_theta[kGroups], cos_phi[kGroups], sin_phi[kGroups];
-    bool ok[kGroups];
-    for (int g = 0; g < n; ++g) {
-      xf[g] = static_cast<float>(static_cast<double>(j0 + start + g) + 0.5);
-      const float distance =
-          static_cast<float>(std::sqrt(static_cast<double>(xf[g] * xf[g] + yf_squared)));
-      theta_o[g] = vm::AtanEstimate(static_cast<double>(distance) / focal);
-      phi_o[g] = vm::AtanEstimate(static_cast<double>(yf / xf[g]));
-      ok[g] = vm::RoundsSafely(theta_o[g], std::fabs(theta_o[g]) * vm::kMargin) &
-              vm::RoundsSafely(phi_o[g], std::fabs(phi_o[g]) * vm::kMargin);
-      // The rounded angles feed the sines and cosines, as in the reference.
-      theta_o[g] = static_cast<double>(static_cast<float>(theta_o[g]));
-      phi_o[g] = static_cast<double>(static_cast<float>(phi_o[g]));
-    }
-    vm::Sin(theta_o, s, n);
-    vm::Cos(theta_o, cos_theta, n);
-    vm::Cos(phi_o, cos_phi, n);
-    vm::Sin(phi_o, sin_phi, n);
-    for (int g = 0; g < n; ++g) {
-      const double xm = cos_phi[g] * s[g];
-      const double ym = sin_phi[g] * s[g];
-      if (ok[g] && vm::RoundsSafely(xm, std::fabs(xm) * vm::kMargin) &&
-          vm::RoundsSafely(ym, std::fabs(ym) * vm::kMargin) &&
-          vm::RoundsSafely(cos_theta[g], std::fabs(cos_theta[g]) * vm::kMargin)) {
-        rays[start + g] = GroupRay{static_cast<float>(xm), static_cast<float>(ym),
-                                   static_cast<float>(cos_theta[g])};
-      } else {
-        rays[start + g] = PerspectiveGroupRay(xf[g], yf, yf_squared, focal);
-        ++recomputed;
-      }
-    }
+    float Xm[kGroups], Ym[kGroups], Z[kGroups];
+    recomputed += GroupRaysInto(j0 + start, n, yf, yf_squared, focal, Xm, Ym, Z);
+    for (int g = 0; g < n; ++g) rays[start + g] = GroupRay{Xm[g], Ym[g], Z[g]};
   }
   return recomputed;
 }
@@ -81,12 +109,14 @@ struct FrameSetup {
   lens::ViewRotation rotation;
   std::int32_t column_pairs;
   double focal, cx, cy;
+  // Output columns of column pair j: right[j] = cx + xf, left[j] = cx - xf.
+  const std::ptrdiff_t* right;
+  const std::ptrdiff_t* left;
 };
 
 // Row pair i: rows out_h/2 + i and out_h/2 - 1 - i.
 inline void RemapRowPair(const FrameSetup& f, std::int32_t i) {
   const lens::ViewRotation& rotation = f.rotation;
-  const double cx = f.cx;
   const float yf = static_cast<float>(static_cast<double>(i) + 0.5);
   const float yf_squared = yf * yf;
   const float row_below = static_cast<float>(f.cy + static_cast<double>(yf));
@@ -94,32 +124,52 @@ inline void RemapRowPair(const FrameSetup& f, std::int32_t i) {
   PIXEL_YC* const out_below = f.dst + static_cast<std::ptrdiff_t>(row_below) * f.stride;
   PIXEL_YC* const out_above = f.dst + static_cast<std::ptrdiff_t>(row_above) * f.stride;
   lens::PixelBatch batch;
-  GroupRay rays[kGroups];
+  float Xm[kGroups], Ym[kGroups], Z[kGroups], Zc[kGroups], Zs[kGroups];
+  const float cos_pitch = rotation.cos_pitch;
+  const float sin_pitch = rotation.sin_pitch;
   for (std::int32_t j0 = 0; j0 < f.column_pairs; j0 += kGroups) {
     const int groups = static_cast<int>(std::min<std::int32_t>(kGroups, f.column_pairs - j0));
-    PerspectiveGroupRays(j0, groups, yf, yf_squared, f.focal, rays);
-    // Lane k * groups + g is quadrant k of group g (k as in the reference).
+    GroupRaysInto(j0, groups, yf, yf_squared, f.focal, Xm, Ym, Z);
     for (int g = 0; g < groups; ++g) {
-      const float xf = static_cast<float>(static_cast<double>(j0 + g) + 0.5);
-      const float Xm = rays[g].Xm;
-      const float Ym = rays[g].Ym;
-      const float Z = rays[g].Z;
-      const float Zs = Z * rotation.sin_pitch;
-      const float Zc = Z * rotation.cos_pitch;
-      const auto right = static_cast<std::ptrdiff_t>(static_cast<float>(cx + static_cast<double>(xf)));
-      const auto left = static_cast<std::ptrdiff_t>(static_cast<float>(cx - static_cast<double>(xf)));
-      PIXEL_YC* const outs[4] = {out_below + right, out_below + left, out_above + right,
-                                 out_above + left};
-      const float Xs[4] = {Xm, -Xm, Xm, -Xm};
-      const float Ys[4] = {Ym, Ym, -Ym, -Ym};
-      for (int k = 0; k < 4; ++k) {
-        const int lane = k * groups + g;
-        batch.X[lane] = Xs[k];
-        batch.Y[lane] = Ys[k];
-        batch.Zc[lane] = Zc;
-        batch.Zs[lane] = Zs;
-        batch.out[lane] = outs[k];
-      }
+      Zs[g] = Z[g] * sin_pitch;
+      Zc[g] = Z[g] * cos_pitch;
+    }
+    const std::ptrdiff_t* const right = f.right + j0;
+    const std::ptrdiff_t* const left = f.left + j0;
+    // Lane k * groups + g is quadrant k of group g (k as in the reference):
+    // below right, below left, above right, above left.
+    float* const X = batch.X;
+    float* const Y = batch.Y;
+    float* const BZc = batch.Zc;
+    float* const BZs = batch.Zs;
+    PIXEL_YC** const out = batch.out;
+    for (int g = 0; g < groups; ++g) {
+      X[g] = Xm[g];
+      Y[g] = Ym[g];
+      BZc[g] = Zc[g];
+      BZs[g] = Zs[g];
+      out[g] = out_below + right[g];
+    }
+    for (int g = 0; g < groups; ++g) {
+      X[groups + g] = -Xm[g];
+      Y[groups + g] = Ym[g];
+      BZc[groups + g] = Zc[g];
+      BZs[groups + g] = Zs[g];
+      out[groups + g] = out_below + left[g];
+    }
+    for (int g = 0; g < groups; ++g) {
+      X[2 * groups + g] = Xm[g];
+      Y[2 * groups + g] = -Ym[g];
+      BZc[2 * groups + g] = Zc[g];
+      BZs[2 * groups + g] = Zs[g];
+      out[2 * groups + g] = out_above + right[g];
+    }
+    for (int g = 0; g < groups; ++g) {
+      X[3 * groups + g] = -Xm[g];
+      Y[3 * groups + g] = -Ym[g];
+      BZc[3 * groups + g] = Zc[g];
+      BZs[3 * groups + g] = Zs[g];
+      out[3 * groups + g] = out_above + left[g];
     }
     batch.n = 4 * groups;
     lens::RunBatch<lens::Filter::Varnel>(batch, rotation, f.lens_model, f.src, f.options);
@@ -150,6 +200,15 @@ void RemapPerspective(const RemapJob& job) {
   const FILTER_PROC_INFO& info = *job.proc_info;
   const auto projection = static_cast<lens::SourceProjection>(job.source_projection);
   const bool equirectangular = projection == lens::SourceProjection::Equirectangular;
+  const std::int32_t column_pairs = job.out_w / 2;
+  const double cx = (static_cast<double>(job.out_w) - 1.0) * 0.5;
+  std::vector<std::ptrdiff_t> columns(2 * static_cast<std::size_t>(column_pairs));
+  for (std::int32_t j = 0; j < column_pairs; ++j) {
+    const float xf = static_cast<float>(static_cast<double>(j) + 0.5);
+    columns[j] = static_cast<std::ptrdiff_t>(static_cast<float>(cx + static_cast<double>(xf)));
+    columns[column_pairs + j] =
+        static_cast<std::ptrdiff_t>(static_cast<float>(cx - static_cast<double>(xf)));
+  }
   const FrameSetup setup{
       lens::SourceFrame{info.ycp_edit, info.w, info.h, info.max_w},
       info.ycp_temp,
@@ -160,8 +219,10 @@ void RemapPerspective(const RemapJob& job) {
       job.rotation,
       job.out_w / 2,
       PerspectiveFocal(job.out_w, job.out_fov, job.pi),
-      (static_cast<double>(job.out_w) - 1.0) * 0.5,
-      (static_cast<double>(job.out_h) - 1.0) * 0.5};
+      cx,
+      (static_cast<double>(job.out_h) - 1.0) * 0.5,
+      columns.data(),
+      columns.data() + column_pairs};
   static const RowPairFunction row_pair = ChooseRowPair();
 
 #pragma omp parallel for schedule(static)
