@@ -316,6 +316,21 @@ int main(int argc, char** argv) {
       const std::vector<int> thread_counts =
           only_threads > 0 ? std::vector<int>{only_threads} : std::vector<int>{default_threads, 1};
       for (int threads : thread_counts) {
+#ifdef _WIN32
+        // Each Windows plug-in carries its own static OpenMP runtime, which
+        // takes its thread count from OMP_NUM_THREADS when the plug-in is
+        // loaded; omp_set_num_threads here does not reach it. Load the
+        // plug-in afresh with the variable set for this measurement.
+        const std::string count = std::to_string(threads);
+        SetEnvironmentVariableA("OMP_NUM_THREADS", count.c_str());
+        _putenv_s("OMP_NUM_THREADS", count.c_str());
+        library.reset();
+        library = host::PluginLibrary::Open(host::BuiltPluginPath(c.plugin), &error);
+        if (!library) {
+          std::fprintf(stderr, "%s\n", error.c_str());
+          return 1;
+        }
+#endif
         const Timing ours = TimeOurs(*library, c, bilinear, threads, frames);
         const double v360 = run_v360 ? TimeV360(c, bilinear, threads, frames) : NAN;
         const double ratio = ours.median_ms / v360;
