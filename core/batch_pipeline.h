@@ -85,6 +85,7 @@ struct PixelBatch {
   std::int32_t source[kBatchLanes];
   std::int32_t take[kBatchLanes];
   std::int32_t redo[kBatchLanes];
+  std::int32_t admit[kBatchLanes];  // the output mask, as 0 or 1
 
   SourcePoint Point(int k) const { return SourcePoint{px[k], py[k], outside[k]}; }
   void SetPoint(int k, SourcePoint p) {
@@ -382,6 +383,11 @@ inline int SampleEquirectangularBatch(PixelBatch& b, const ViewRotation& view_ro
   std::int32_t* __restrict y1 = b.y1;
   float* __restrict fx = b.fx;
   float* __restrict fy = b.fy;
+  // The mask as 32-bit lanes: a bool array in the loop below keeps it scalar.
+  std::int32_t* __restrict admit = b.admit;
+  if (masked) {
+    for (int k = 0; k < n; ++k) admit[k] = admitted[k] ? 1 : 0;
+  }
   for (int k = 0; k < n; ++k) {
     const TurnedRay ray = TurnRay<filter>(X[k], Y[k], Zc[k], Zs[k], rotation, true);
     // As AnglesBatch.
@@ -397,7 +403,7 @@ inline int SampleEquirectangularBatch(PixelBatch& b, const ViewRotation& view_ro
                     vmath::RoundsSafely(phi, phi_margin);
     const SourceAngles angles{static_cast<float>(theta), static_cast<float>(phi)};
     const AdmittedPosition a = AdmitPosition<filter>(src, MapEquirectangular<filter>(m, angles),
-                                                     options, !masked || admitted[k]);
+                                                     options, !masked || admit[k] != 0);
     const LanePlace place = PlaceEquirectangularLane<filter, bilinear>(a, src, options);
     if (bilinear) {
       take[k] = place.take;
