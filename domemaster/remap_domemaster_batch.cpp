@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <vector>
 
 #include "batch_pipeline.h"
 #include "lens_models.h"
@@ -85,6 +86,10 @@ struct FrameSetup {
   DomeScale scale;
   std::int32_t half_w;
   double cx, cy;
+  // Output columns of pair j (ox = j + 0.5): PixelIndexOf(cx, ox, true) and
+  // PixelIndexOf(cx, ox, false), computed once per frame.
+  const std::int32_t* right;
+  const std::int32_t* left;
 };
 
 // Row pair i: rows out_h/2 + i and out_h/2 - 1 - i.
@@ -107,8 +112,8 @@ inline void RemapRowPair(const FrameSetup& f, std::int32_t i) {
       const float Zc = ray.Z * rotation.cos_pitch;
       const float Zs = ray.Z * rotation.sin_pitch;
       const bool inside = !f.circle_mask || InsideCircle(half_w, ray.rho);
-      const std::ptrdiff_t right = PixelIndexOf(f.cx, ray.ox, true);
-      const std::ptrdiff_t left = PixelIndexOf(f.cx, ray.ox, false);
+      const std::ptrdiff_t right = f.right[j0 + g];
+      const std::ptrdiff_t left = f.left[j0 + g];
       PIXEL_YC* const outs[4] = {out_below + right, out_below + left, out_above + right,
                                  out_above + left};
       const float Xs[4] = {ray.X0, -ray.X0, ray.X0, -ray.X0};
@@ -152,6 +157,15 @@ void RemapDomeMaster(const RemapJob& job) {
   const FILTER_PROC_INFO& info = *job.proc_info;
   const auto projection = static_cast<lens::SourceProjection>(job.source_projection);
   const bool equirectangular = projection == lens::SourceProjection::Equirectangular;
+  const std::int32_t half_w = job.out_w / 2;
+  const double cx = static_cast<double>(job.out_w - 1) * 0.5;
+  std::vector<std::int32_t> columns(2 * static_cast<std::size_t>(half_w > 0 ? half_w : 0));
+  for (std::int32_t j = 0; j < half_w; ++j) {
+    // The ox of PairRays and PairRay.
+    const float ox = static_cast<float>(static_cast<double>(j) + 0.5);
+    columns[j] = PixelIndexOf(cx, ox, true);
+    columns[half_w + j] = PixelIndexOf(cx, ox, false);
+  }
   const FrameSetup setup{
       lens::SourceFrame{info.ycp_edit, info.w, info.h, info.max_w},
       info.ycp_temp,
@@ -163,9 +177,11 @@ void RemapDomeMaster(const RemapJob& job) {
                          job.cos_pitch, job.sin_pitch},
       job.circle_mask != 0,
       PrepareDomeScale(job.out_fov, job.out_w, job.pi),
-      job.out_w / 2,
-      static_cast<double>(job.out_w - 1) * 0.5,
-      static_cast<double>(job.out_h - 1) * 0.5};
+      half_w,
+      cx,
+      static_cast<double>(job.out_h - 1) * 0.5,
+      columns.data(),
+      columns.data() + half_w};
   static const RowPairFunction row_pair = ChooseRowPair();
 
 #pragma omp parallel for schedule(static)
