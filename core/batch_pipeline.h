@@ -20,7 +20,9 @@
 
 #include "geometry.h"
 #include "inverse_trig.h"
+#include "kernel_set.h"
 #include "lens_models.h"
+#include "mix_lanes.h"
 #include "rotation.h"
 #include "sampling.h"
 #include "vector_math.h"
@@ -28,25 +30,6 @@
 namespace lens {
 
 constexpr int kBatchLanes = 256;
-
-// The remaps compile their row loops twice: for the baseline instruction set
-// and, in x86-64 GCC builds for Linux, for AVX2 (never FMA: every product
-// and sum still rounds on its own), chosen once at run time. LENS_AVX2_KERNEL
-// marks the AVX2 copy; `flatten` pulls the whole pipeline into it so the
-// inline stages are compiled for AVX2 there and for the baseline elsewhere.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(_WIN32)
-#define LENS_AVX2_KERNELS 1
-#define LENS_AVX2_KERNEL __attribute__((target("avx2"), flatten))
-#endif
-
-inline bool Avx2KernelsAvailable() {
-#ifdef LENS_AVX2_KERNELS
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") != 0;
-#else
-  return false;
-#endif
-}
 
 struct PixelBatch {
   int n = 0;  // lanes in use
@@ -87,6 +70,7 @@ struct PixelBatch {
   std::int32_t redo[kBatchLanes];
   std::int32_t admit[kBatchLanes];  // the output mask, as 0 or 1
 
+  MixLaneArrays MixArrays() const { return MixLaneArrays{take, x0, x1, y0, y1, fx, fy, out}; }
   SourcePoint Point(int k) const { return SourcePoint{px[k], py[k], outside[k]}; }
   void SetPoint(int k, SourcePoint p) {
     px[k] = p.x;
@@ -268,6 +252,7 @@ inline void PlaceLanes(PixelBatch& b, const SourceFrame& source, const SampleOpt
     const AdmittedPosition a = AdmitPosition<filter>(
         src, SourcePoint{b.px[k], b.py[k], b.outside[k]}, options, !masked || admitted[k]);
     b.in_range[k] = a.in_range;
+    b.take[k] = a.in_range ? 1 : 0;
     const float x = a.in_range ? a.x : 0.0f;
     const float y = a.in_range ? a.y : 0.0f;
     if (bilinear) {
@@ -288,7 +273,7 @@ inline void PlaceLanes(PixelBatch& b, const SourceFrame& source, const SampleOpt
 // Stage 4: one sample or the fill colour per lane: first the in-range test
 // and the source pixels of every lane, then the reads and writes. `admitted`
 // (the dome filter's output mask) may be null: every lane admitted.
-template <Filter filter>
+template <Filter filter, KernelSet set>
 inline void SampleBatch(PixelBatch& b, const SourceFrame& src, const SampleOptions& options,
                         const bool* admitted = nullptr) {
   const PIXEL_YC fill = options.green_back ? GreenBack : kBlack;
@@ -296,11 +281,7 @@ inline void SampleBatch(PixelBatch& b, const SourceFrame& src, const SampleOptio
   if (options.bilinear) {
     if (admitted != nullptr) PlaceLanes<filter, true, true>(b, src, options, admitted);
     else PlaceLanes<filter, true, false>(b, src, options, admitted);
-    for (int k = 0; k < n; ++k) {
-      *b.out[k] = b.in_range[k]
-                      ? Mix(src, BilinearTaps{b.x0[k], b.x1[k], b.y0[k], b.y1[k], b.fx[k], b.fy[k]})
-                      : fill;
-    }
+    MixLanes<set>(src, b.MixArrays(), fill, n);
   } else {
     if (admitted != nullptr) PlaceLanes<filter, false, true>(b, src, options, admitted);
     else PlaceLanes<filter, false, false>(b, src, options, admitted);
@@ -359,7 +340,7 @@ inline void StorePlace(PixelBatch& b, int k, const LanePlace& place) {
 // angles cannot be decided again by the per-pixel functions, then the reads
 // and writes. The caller makes sure that every pixel index of the source
 // fits an int32.
-template <Filter filter, bool bilinear, bool masked>
+template <Filter filter, KernelSet set, bool bilinear, bool masked>
 inline int SampleEquirectangularBatch(PixelBatch& b, const ViewRotation& view_rotation,
                                       const LensModel& model, const SourceFrame& source,
                                       const SampleOptions& sample_options, const bool* admitted) {
@@ -430,11 +411,7 @@ inline int SampleEquirectangularBatch(PixelBatch& b, const ViewRotation& view_ro
   }
   const PIXEL_YC fill = options.green_back ? GreenBack : kBlack;
   if (bilinear) {
-    for (int k = 0; k < n; ++k) {
-      *b.out[k] = b.take[k] != 0 ? Mix(src, BilinearTaps{b.x0[k], b.x1[k], b.y0[k], b.y1[k],
-                                                          b.fx[k], b.fy[k]})
-                                 : fill;
-    }
+    MixLanes<set>(src, b.MixArrays(), fill, n);
   } else {
     const PIXEL_YC* const pixels = src.pixels;
     for (int k = 0; k < n; ++k) {
@@ -445,8 +422,9 @@ inline int SampleEquirectangularBatch(PixelBatch& b, const ViewRotation& view_ro
   return recomputed;
 }
 
-// All four stages; returns the number of recomputed lanes.
-template <Filter filter>
+// All four stages; returns the number of recomputed lanes. `set` is the
+// instruction set of the row loop that runs the batch.
+template <Filter filter, KernelSet set>
 inline int RunBatch(PixelBatch& b, const ViewRotation& rotation, const LensModel& model,
                     const SourceFrame& src, const SampleOptions& options,
                     const bool* admitted = nullptr) {
@@ -454,21 +432,21 @@ inline int RunBatch(PixelBatch& b, const ViewRotation& rotation, const LensModel
       static_cast<std::int64_t>(src.stride) * src.h <= INT32_MAX) {
     if (options.bilinear) {
       return admitted != nullptr
-                 ? SampleEquirectangularBatch<filter, true, true>(b, rotation, model, src, options,
+                 ? SampleEquirectangularBatch<filter, set, true, true>(b, rotation, model, src, options,
                                                                  admitted)
-                 : SampleEquirectangularBatch<filter, true, false>(b, rotation, model, src,
+                 : SampleEquirectangularBatch<filter, set, true, false>(b, rotation, model, src,
                                                                   options, admitted);
     }
     return admitted != nullptr
-               ? SampleEquirectangularBatch<filter, false, true>(b, rotation, model, src, options,
+               ? SampleEquirectangularBatch<filter, set, false, true>(b, rotation, model, src, options,
                                                                 admitted)
-               : SampleEquirectangularBatch<filter, false, false>(b, rotation, model, src, options,
+               : SampleEquirectangularBatch<filter, set, false, false>(b, rotation, model, src, options,
                                                                  admitted);
   }
   TurnBatch<filter>(b, rotation, options.equirectangular);
   int recomputed = AnglesBatch(b);
   recomputed += MapBatch<filter>(b, model);
-  SampleBatch<filter>(b, src, options, admitted);
+  SampleBatch<filter, set>(b, src, options, admitted);
   return recomputed;
 }
 

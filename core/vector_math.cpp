@@ -10,6 +10,8 @@
 
 #include <cmath>
 
+#include "kernel_set.h"
+
 #if defined(LENS_HAVE_MVEC) && defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 #define LENS_VECTOR_MATH 1
 #include <immintrin.h>
@@ -77,7 +79,7 @@ namespace {
 
 // Whole vectors straight from the arrays; the tail goes through a padded
 // copy so no lane reads or writes past n.
-#define LENS_AVX2_KERNEL(name, vf)                                          \
+#define LENS_MVEC_AVX2(name, vf)                                          \
   __attribute__((target("avx2"))) void name(const double* in, double* out, int n) { \
     int k = 0;                                                              \
     for (; k + 4 <= n; k += 4) _mm256_storeu_pd(out + k, vf(_mm256_loadu_pd(in + k))); \
@@ -88,14 +90,14 @@ namespace {
       for (int i = 0; k + i < n; ++i) out[k + i] = tail[i];                 \
     }                                                                       \
   }
-LENS_AVX2_KERNEL(Avx2Acos, _ZGVdN4v_acos)
-LENS_AVX2_KERNEL(Avx2Atan, _ZGVdN4v_atan)
-LENS_AVX2_KERNEL(Avx2Sin, _ZGVdN4v_sin)
-LENS_AVX2_KERNEL(Avx2Cos, _ZGVdN4v_cos)
-LENS_AVX2_KERNEL(Avx2Tan, _ZGVdN4v_tan)
-#undef LENS_AVX2_KERNEL
+LENS_MVEC_AVX2(Avx2Acos, _ZGVdN4v_acos)
+LENS_MVEC_AVX2(Avx2Atan, _ZGVdN4v_atan)
+LENS_MVEC_AVX2(Avx2Sin, _ZGVdN4v_sin)
+LENS_MVEC_AVX2(Avx2Cos, _ZGVdN4v_cos)
+LENS_MVEC_AVX2(Avx2Tan, _ZGVdN4v_tan)
+#undef LENS_MVEC_AVX2
 
-#define LENS_AVX512_KERNEL(name, vf)                                        \
+#define LENS_MVEC_AVX512(name, vf)                                        \
   __attribute__((target("avx512f"))) void name(const double* in, double* out, int n) { \
     int k = 0;                                                              \
     for (; k + 8 <= n; k += 8) _mm512_storeu_pd(out + k, vf(_mm512_loadu_pd(in + k))); \
@@ -106,12 +108,12 @@ LENS_AVX2_KERNEL(Avx2Tan, _ZGVdN4v_tan)
       for (int i = 0; k + i < n; ++i) out[k + i] = tail[i];                 \
     }                                                                       \
   }
-LENS_AVX512_KERNEL(Avx512Acos, _ZGVeN8v_acos)
-LENS_AVX512_KERNEL(Avx512Atan, _ZGVeN8v_atan)
-LENS_AVX512_KERNEL(Avx512Sin, _ZGVeN8v_sin)
-LENS_AVX512_KERNEL(Avx512Cos, _ZGVeN8v_cos)
-LENS_AVX512_KERNEL(Avx512Tan, _ZGVeN8v_tan)
-#undef LENS_AVX512_KERNEL
+LENS_MVEC_AVX512(Avx512Acos, _ZGVeN8v_acos)
+LENS_MVEC_AVX512(Avx512Atan, _ZGVeN8v_atan)
+LENS_MVEC_AVX512(Avx512Sin, _ZGVeN8v_sin)
+LENS_MVEC_AVX512(Avx512Cos, _ZGVeN8v_cos)
+LENS_MVEC_AVX512(Avx512Tan, _ZGVeN8v_tan)
+#undef LENS_MVEC_AVX512
 
 constexpr Kernels kAvx2{Avx2Acos, Avx2Atan, Avx2Sin, Avx2Cos, Avx2Tan};
 constexpr Kernels kAvx512{Avx512Acos, Avx512Atan, Avx512Sin, Avx512Cos, Avx512Tan};
@@ -142,8 +144,11 @@ const Kernels& KernelsOf(MathPath path) {
 }
 
 // AVX2 with four lanes is preferred to AVX-512: on this kind of Xeon the
-// wider vectors gain little for these functions and slow the clock.
+// wider vectors gain little for these functions and slow the clock. When
+// LENS_KERNELS asks for the baseline loops, the scalar functions run too (as
+// in builds without the vector library).
 MathPath Choose() {
+  if (lens::ChooseKernelSet() == lens::KernelSet::Baseline) return MathPath::Scalar;
   if (CpuSupports(MathPath::Avx2)) return MathPath::Avx2;
   return MathPath::Scalar;
 }

@@ -6,7 +6,8 @@
 // arrays), then the four mirrored pixels of each pair go through the batched
 // pipeline of batch_pipeline.h with the pair's circular-mask verdict. The
 // row pairs are split over the threads exactly as in the reference. Each row
-// pair runs in an AVX2 copy of the loop where the CPU has it.
+// pair runs in the AVX2 or AVX-512 copy of the loop where the CPU has it
+// (kernel_set.h).
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -93,6 +94,7 @@ struct FrameSetup {
 };
 
 // Row pair i: rows out_h/2 + i and out_h/2 - 1 - i.
+template <lens::KernelSet set>
 inline void RemapRowPair(const FrameSetup& f, std::int32_t i) {
   const lens::ViewRotation& rotation = f.rotation;
   const std::int32_t half_w = f.half_w;
@@ -129,24 +131,27 @@ inline void RemapRowPair(const FrameSetup& f, std::int32_t i) {
       }
     }
     batch.n = 4 * pairs;
-    lens::RunBatch<lens::Filter::Oskuda>(batch, rotation, f.lens_model, f.src, f.options, admitted);
+    lens::RunBatch<lens::Filter::Oskuda, set>(batch, rotation, f.lens_model, f.src, f.options, admitted);
   }
 }
 
 using RowPairFunction = void (*)(const FrameSetup&, std::int32_t);
 
-void RowPairBaseline(const FrameSetup& f, std::int32_t i) { RemapRowPair(f, i); }
-
-#ifdef LENS_AVX2_KERNELS
-LENS_AVX2_KERNEL void RowPairAvx2(const FrameSetup& f, std::int32_t i) { RemapRowPair(f, i); }
-#endif
-
-RowPairFunction ChooseRowPair() {
-#ifdef LENS_AVX2_KERNELS
-  if (lens::Avx2KernelsAvailable()) return RowPairAvx2;
-#endif
-  return RowPairBaseline;
+void RowPairBaseline(const FrameSetup& f, std::int32_t i) {
+  RemapRowPair<lens::KernelSet::Baseline>(f, i);
 }
+
+#ifdef LENS_AVX2_KERNELS
+LENS_AVX2_KERNEL void RowPairAvx2(const FrameSetup& f, std::int32_t i) {
+  RemapRowPair<lens::KernelSet::Avx2>(f, i);
+}
+LENS_AVX512_KERNEL void RowPairAvx512(const FrameSetup& f, std::int32_t i) {
+  RemapRowPair<lens::KernelSet::Avx512>(f, i);
+}
+#else
+constexpr RowPairFunction RowPairAvx2 = nullptr;
+constexpr RowPairFunction RowPairAvx512 = nullptr;
+#endif
 
 }  // namespace
 
@@ -182,7 +187,8 @@ void RemapDomeMaster(const RemapJob& job) {
       static_cast<double>(job.out_h - 1) * 0.5,
       columns.data(),
       columns.data() + half_w};
-  static const RowPairFunction row_pair = ChooseRowPair();
+  static const RowPairFunction row_pair =
+      lens::PickKernel(lens::ChooseKernelSet(), RowPairBaseline, RowPairAvx2, RowPairAvx512);
 
 #pragma omp parallel for schedule(static)
   for (std::int32_t i = 0; i < half_h; ++i) row_pair(setup, i);

@@ -5,8 +5,8 @@
 // through the batched pipeline of batch_pipeline.h together. The per-row
 // values (latitude, its sine and cosine, Z * cos_pitch, Z * sin_pitch) are
 // formed once per row as in the reference, and the rows are split over the
-// threads in the same contiguous static blocks. Each row runs in an AVX2
-// copy of the loop where the CPU has it.
+// threads in the same contiguous static blocks. Each row runs in the AVX2
+// or AVX-512 copy of the loop where the CPU has it (kernel_set.h).
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -33,6 +33,7 @@ struct FrameSetup {
   float row_span;
 };
 
+template <lens::KernelSet set>
 inline void RemapRow(const FrameSetup& f, std::int32_t r) {
   const RemapJob& job = *f.job;
   const std::int32_t out_w = job.out_w;
@@ -66,24 +67,27 @@ inline void RemapRow(const FrameSetup& f, std::int32_t r) {
       batch.out[k] = out_row + c0 + k;
     }
     batch.n = n;
-    lens::RunBatch<lens::Filter::Trimbel>(batch, rotation, f.lens_model, f.src, f.options);
+    lens::RunBatch<lens::Filter::Trimbel, set>(batch, rotation, f.lens_model, f.src, f.options);
   }
 }
 
 using RowFunction = void (*)(const FrameSetup&, std::int32_t);
 
-void RowBaseline(const FrameSetup& f, std::int32_t r) { RemapRow(f, r); }
-
-#ifdef LENS_AVX2_KERNELS
-LENS_AVX2_KERNEL void RowAvx2(const FrameSetup& f, std::int32_t r) { RemapRow(f, r); }
-#endif
-
-RowFunction ChooseRow() {
-#ifdef LENS_AVX2_KERNELS
-  if (lens::Avx2KernelsAvailable()) return RowAvx2;
-#endif
-  return RowBaseline;
+void RowBaseline(const FrameSetup& f, std::int32_t r) {
+  RemapRow<lens::KernelSet::Baseline>(f, r);
 }
+
+#ifdef LENS_AVX2_KERNELS
+LENS_AVX2_KERNEL void RowAvx2(const FrameSetup& f, std::int32_t r) {
+  RemapRow<lens::KernelSet::Avx2>(f, r);
+}
+LENS_AVX512_KERNEL void RowAvx512(const FrameSetup& f, std::int32_t r) {
+  RemapRow<lens::KernelSet::Avx512>(f, r);
+}
+#else
+constexpr RowFunction RowAvx2 = nullptr;
+constexpr RowFunction RowAvx512 = nullptr;
+#endif
 
 }  // namespace
 
@@ -105,7 +109,8 @@ void RemapEquirectangular(const RemapJob& job) {
                          job.cos_pitch, job.sin_pitch},
       job.cos_lon != nullptr && job.sin_lon != nullptr,
       static_cast<float>(job.out_h - 1)};
-  static const RowFunction row = ChooseRow();
+  static const RowFunction row =
+      lens::PickKernel(lens::ChooseKernelSet(), RowBaseline, RowAvx2, RowAvx512);
 
 #pragma omp parallel for schedule(static)
   for (std::int32_t r = 0; r < job.out_h; ++r) row(setup, r);

@@ -7,7 +7,7 @@
 // batched pipeline of batch_pipeline.h. The row pairs are split over the
 // threads exactly as in the reference: contiguous static blocks, pair i
 // writing rows out_h/2 + i and out_h/2 - 1 - i only. Each row pair runs in
-// an AVX2 copy of the loop where the CPU has it.
+// the AVX2 or AVX-512 copy of the loop where the CPU has it (kernel_set.h).
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -115,6 +115,7 @@ struct FrameSetup {
 };
 
 // Row pair i: rows out_h/2 + i and out_h/2 - 1 - i.
+template <lens::KernelSet set>
 inline void RemapRowPair(const FrameSetup& f, std::int32_t i) {
   const lens::ViewRotation& rotation = f.rotation;
   const float yf = static_cast<float>(static_cast<double>(i) + 0.5);
@@ -172,24 +173,27 @@ inline void RemapRowPair(const FrameSetup& f, std::int32_t i) {
       out[3 * groups + g] = out_above + left[g];
     }
     batch.n = 4 * groups;
-    lens::RunBatch<lens::Filter::Varnel>(batch, rotation, f.lens_model, f.src, f.options);
+    lens::RunBatch<lens::Filter::Varnel, set>(batch, rotation, f.lens_model, f.src, f.options);
   }
 }
 
 using RowPairFunction = void (*)(const FrameSetup&, std::int32_t);
 
-void RowPairBaseline(const FrameSetup& f, std::int32_t i) { RemapRowPair(f, i); }
-
-#ifdef LENS_AVX2_KERNELS
-LENS_AVX2_KERNEL void RowPairAvx2(const FrameSetup& f, std::int32_t i) { RemapRowPair(f, i); }
-#endif
-
-RowPairFunction ChooseRowPair() {
-#ifdef LENS_AVX2_KERNELS
-  if (lens::Avx2KernelsAvailable()) return RowPairAvx2;
-#endif
-  return RowPairBaseline;
+void RowPairBaseline(const FrameSetup& f, std::int32_t i) {
+  RemapRowPair<lens::KernelSet::Baseline>(f, i);
 }
+
+#ifdef LENS_AVX2_KERNELS
+LENS_AVX2_KERNEL void RowPairAvx2(const FrameSetup& f, std::int32_t i) {
+  RemapRowPair<lens::KernelSet::Avx2>(f, i);
+}
+LENS_AVX512_KERNEL void RowPairAvx512(const FrameSetup& f, std::int32_t i) {
+  RemapRowPair<lens::KernelSet::Avx512>(f, i);
+}
+#else
+constexpr RowPairFunction RowPairAvx2 = nullptr;
+constexpr RowPairFunction RowPairAvx512 = nullptr;
+#endif
 
 }  // namespace
 
@@ -223,7 +227,8 @@ void RemapPerspective(const RemapJob& job) {
       (static_cast<double>(job.out_h) - 1.0) * 0.5,
       columns.data(),
       columns.data() + column_pairs};
-  static const RowPairFunction row_pair = ChooseRowPair();
+  static const RowPairFunction row_pair =
+      lens::PickKernel(lens::ChooseKernelSet(), RowPairBaseline, RowPairAvx2, RowPairAvx512);
 
 #pragma omp parallel for schedule(static)
   for (std::int32_t i = 0; i < row_pairs; ++i) row_pair(setup, i);

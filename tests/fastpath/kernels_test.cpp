@@ -258,6 +258,30 @@ TEST(BatchStages, MapMatchesMapToSourceForEveryModelAndDegenerateLens) {
   }
 }
 
+std::vector<lens::KernelSet> SupportedKernelSets() {
+  std::vector<lens::KernelSet> sets;
+  for (lens::KernelSet set : {lens::KernelSet::Baseline, lens::KernelSet::Avx2,
+                              lens::KernelSet::Avx512}) {
+    if (lens::KernelSetSupported(set)) sets.push_back(set);
+  }
+  return sets;
+}
+
+// SampleBatch with the writes of one instruction set (the bilinear mixes
+// gather 8 or 16 lanes at a time there).
+template <lens::Filter filter>
+void SampleBatchWith(lens::KernelSet set, lens::PixelBatch& b, const lens::SourceFrame& src,
+                     const lens::SampleOptions& options, const bool* admitted) {
+  switch (set) {
+    case lens::KernelSet::Baseline:
+      return lens::SampleBatch<filter, lens::KernelSet::Baseline>(b, src, options, admitted);
+    case lens::KernelSet::Avx2:
+      return lens::SampleBatch<filter, lens::KernelSet::Avx2>(b, src, options, admitted);
+    case lens::KernelSet::Avx512:
+      return lens::SampleBatch<filter, lens::KernelSet::Avx512>(b, src, options, admitted);
+  }
+}
+
 // Sampling: positions on and around every bound, NaN and infinities, for
 // each filter's comparisons, both samplers and an equirectangular source.
 template <lens::Filter filter>
@@ -289,11 +313,15 @@ void CheckSampling(const std::vector<PIXEL_YC>& pixels, int w, int h, int stride
             b.out[k] = &batch_out[k];
             lens::SampleOrFill<filter>(src, &want[k], b.Point(k), options, admitted[k]);
           }
-        lens::SampleBatch<filter>(b, src, options, admitted);
-        for (int k = 0; k < b.n; ++k) {
-          ASSERT_EQ(std::memcmp(&want[k], &batch_out[k], sizeof(PIXEL_YC)), 0)
-              << "filter " << static_cast<int>(filter) << (bilinear ? " bilinear" : " nearest")
-              << " x " << b.px[k] << " y " << b.py[k] << " size " << w << "x" << h;
+        for (lens::KernelSet set : SupportedKernelSets()) {
+          std::fill(batch_out.begin(), batch_out.end(), PIXEL_YC{-1, -1, -1});
+          SampleBatchWith<filter>(set, b, src, options, admitted);
+          for (int k = 0; k < b.n; ++k) {
+            ASSERT_EQ(std::memcmp(&want[k], &batch_out[k], sizeof(PIXEL_YC)), 0)
+                << "filter " << static_cast<int>(filter) << (bilinear ? " bilinear" : " nearest")
+                << " x " << b.px[k] << " y " << b.py[k] << " size " << w << "x" << h << " "
+                << lens::KernelSetName(set);
+          }
         }
       }
     }

@@ -1,0 +1,200 @@
+// The bilinear mixes of a batch of lanes, written to their output pixels.
+//
+// The baseline copy calls Mix lane by lane. The AVX2 and AVX-512 copies read
+// the four taps of 8 or 16 lanes at a time with gathers and run Mix's float
+// arithmetic on whole vectors: the same products and sums in the same order
+// (no contraction), truncated the same way, so the pixels are the same. A
+// pixel is 3 shorts; each tap is read as two 32-bit words at short offsets
+// 3i and 3i + 1 (luma and blue, blue and red), both inside the pixel; the
+// lanes that get the fill colour read nothing. The
+// short offsets must fit an int32 (GatherableSource); otherwise the baseline
+// loop runs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "kernel_set.h"
+#include "sampling.h"
+
+#ifdef LENS_AVX2_KERNELS
+// GCC 12 warns inside its own AVX-512 headers (their "undefined" vectors).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <immintrin.h>
+#pragma GCC diagnostic pop
+#endif
+
+namespace lens {
+
+// The taps of each lane, its verdict (0: the fill) and where it goes.
+struct MixLaneArrays {
+  const std::int32_t* take;
+  const std::int32_t* x0;
+  const std::int32_t* x1;
+  const std::int32_t* y0;
+  const std::int32_t* y1;
+  const float* fx;
+  const float* fy;
+  PIXEL_YC* const* out;
+};
+
+inline bool GatherableSource(const SourceFrame& src) {
+  return static_cast<std::int64_t>(src.stride) * src.h * 3 + 1 <= INT32_MAX;
+}
+
+inline void MixLanesScalar(const SourceFrame& src, const MixLaneArrays& a, PIXEL_YC fill, int from,
+                           int n) {
+  for (int k = from; k < n; ++k) {
+    *a.out[k] = a.take[k] != 0
+                    ? Mix(src, BilinearTaps{a.x0[k], a.x1[k], a.y0[k], a.y1[k], a.fx[k], a.fy[k]})
+                    : fill;
+  }
+}
+
+#ifdef LENS_AVX2_KERNELS
+
+// Writes the channels of `count` lanes (int32 each, truncated to short as
+// MixChannel does).
+inline void StoreMixed(const std::int32_t* y, const std::int32_t* cb, const std::int32_t* cr,
+                       PIXEL_YC* const* out, int count) {
+  for (int i = 0; i < count; ++i) {
+    PIXEL_YC* const o = out[i];
+    o->y = static_cast<short>(y[i]);
+    o->cb = static_cast<short>(cb[i]);
+    o->cr = static_cast<short>(cr[i]);
+  }
+}
+
+// MixChannel on whole vectors: p and w are the taps 00, 10, 01, 11.
+LENS_AVX2_TARGET inline __m256i MixChannel8(const __m256* p, const __m256* w) {
+  __m256 s = _mm256_add_ps(_mm256_mul_ps(p[0], w[0]), _mm256_mul_ps(p[1], w[1]));
+  s = _mm256_add_ps(s, _mm256_mul_ps(p[2], w[2]));
+  s = _mm256_add_ps(s, _mm256_mul_ps(p[3], w[3]));
+  return _mm256_cvttps_epi32(s);
+}
+
+LENS_AVX512_TARGET inline __m512i MixChannel16(const __m512* p, const __m512* w) {
+  __m512 s = _mm512_add_ps(_mm512_mul_ps(p[0], w[0]), _mm512_mul_ps(p[1], w[1]));
+  s = _mm512_add_ps(s, _mm512_mul_ps(p[2], w[2]));
+  s = _mm512_add_ps(s, _mm512_mul_ps(p[3], w[3]));
+  return _mm512_cvttps_epi32(s);
+}
+
+LENS_AVX2_TARGET inline void MixLanesAvx2(const SourceFrame& src, const MixLaneArrays& a,
+                                          PIXEL_YC fill, int n) {
+  const int* const base = reinterpret_cast<const int*>(src.pixels);
+  const __m256i stride = _mm256_set1_epi32(src.stride);
+  const __m256i one_short = _mm256_set1_epi32(1);
+  const __m256 one = _mm256_set1_ps(1.0f);
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i fill_y = _mm256_set1_epi32(fill.y);
+  const __m256i fill_cb = _mm256_set1_epi32(fill.cb);
+  const __m256i fill_cr = _mm256_set1_epi32(fill.cr);
+  alignas(32) std::int32_t ys[8], cbs[8], crs[8];
+  int k = 0;
+  for (; k + 8 <= n; k += 8) {
+    const __m256i x0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a.x0 + k));
+    const __m256i x1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a.x1 + k));
+    const __m256i r0 = _mm256_mullo_epi32(
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a.y0 + k)), stride);
+    const __m256i r1 = _mm256_mullo_epi32(
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a.y1 + k)), stride);
+    const __m256i idx[4] = {_mm256_add_epi32(r0, x0), _mm256_add_epi32(r0, x1),
+                            _mm256_add_epi32(r1, x0), _mm256_add_epi32(r1, x1)};
+    // Only the sampled lanes are read: a fill lane's taps may lie outside an
+    // empty source.
+    const __m256i fill_lane = _mm256_cmpeq_epi32(
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a.take + k)), zero);
+    const __m256i sampled = _mm256_xor_si256(fill_lane, _mm256_set1_epi32(-1));
+    __m256 y[4], cb[4], cr[4];
+    for (int t = 0; t < 4; ++t) {
+      const __m256i word = _mm256_add_epi32(_mm256_add_epi32(idx[t], idx[t]), idx[t]);
+      const __m256i lo = _mm256_mask_i32gather_epi32(zero, base, word, sampled, 2);
+      const __m256i hi =
+          _mm256_mask_i32gather_epi32(zero, base, _mm256_add_epi32(word, one_short), sampled, 2);
+      y[t] = _mm256_cvtepi32_ps(_mm256_srai_epi32(_mm256_slli_epi32(lo, 16), 16));
+      cb[t] = _mm256_cvtepi32_ps(_mm256_srai_epi32(lo, 16));
+      cr[t] = _mm256_cvtepi32_ps(_mm256_srai_epi32(hi, 16));
+    }
+    const __m256 fx = _mm256_loadu_ps(a.fx + k);
+    const __m256 fy = _mm256_loadu_ps(a.fy + k);
+    const __m256 w00 = _mm256_mul_ps(_mm256_sub_ps(one, fx), _mm256_sub_ps(one, fy));
+    const __m256 w10 = _mm256_mul_ps(_mm256_sub_ps(one, fy), fx);
+    const __m256 w01 = _mm256_mul_ps(_mm256_sub_ps(one, fx), fy);
+    const __m256 w11 = _mm256_mul_ps(fy, fx);
+    const __m256 w[4] = {w00, w10, w01, w11};
+    _mm256_store_si256(reinterpret_cast<__m256i*>(ys),
+                       _mm256_blendv_epi8(MixChannel8(y, w), fill_y, fill_lane));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(cbs),
+                       _mm256_blendv_epi8(MixChannel8(cb, w), fill_cb, fill_lane));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(crs),
+                       _mm256_blendv_epi8(MixChannel8(cr, w), fill_cr, fill_lane));
+    StoreMixed(ys, cbs, crs, a.out + k, 8);
+  }
+  MixLanesScalar(src, a, fill, k, n);
+}
+
+LENS_AVX512_TARGET inline void MixLanesAvx512(const SourceFrame& src, const MixLaneArrays& a,
+                                              PIXEL_YC fill, int n) {
+  const void* const base = src.pixels;
+  const __m512i stride = _mm512_set1_epi32(src.stride);
+  const __m512i one_short = _mm512_set1_epi32(1);
+  const __m512 one = _mm512_set1_ps(1.0f);
+  const __m512i zero = _mm512_setzero_si512();
+  const __m512i fill_y = _mm512_set1_epi32(fill.y);
+  const __m512i fill_cb = _mm512_set1_epi32(fill.cb);
+  const __m512i fill_cr = _mm512_set1_epi32(fill.cr);
+  alignas(64) std::int32_t ys[16], cbs[16], crs[16];
+  int k = 0;
+  for (; k + 16 <= n; k += 16) {
+    const __m512i x0 = _mm512_loadu_si512(a.x0 + k);
+    const __m512i x1 = _mm512_loadu_si512(a.x1 + k);
+    const __m512i r0 = _mm512_mullo_epi32(_mm512_loadu_si512(a.y0 + k), stride);
+    const __m512i r1 = _mm512_mullo_epi32(_mm512_loadu_si512(a.y1 + k), stride);
+    const __m512i idx[4] = {_mm512_add_epi32(r0, x0), _mm512_add_epi32(r0, x1),
+                            _mm512_add_epi32(r1, x0), _mm512_add_epi32(r1, x1)};
+    // Only the sampled lanes are read (see MixLanesAvx2).
+    const __m512i take = _mm512_loadu_si512(a.take + k);
+    const __mmask16 sampled = _mm512_test_epi32_mask(take, take);
+    __m512 y[4], cb[4], cr[4];
+    for (int t = 0; t < 4; ++t) {
+      const __m512i word = _mm512_add_epi32(_mm512_add_epi32(idx[t], idx[t]), idx[t]);
+      const __m512i lo = _mm512_mask_i32gather_epi32(zero, sampled, word, base, 2);
+      const __m512i hi =
+          _mm512_mask_i32gather_epi32(zero, sampled, _mm512_add_epi32(word, one_short), base, 2);
+      y[t] = _mm512_cvtepi32_ps(_mm512_srai_epi32(_mm512_slli_epi32(lo, 16), 16));
+      cb[t] = _mm512_cvtepi32_ps(_mm512_srai_epi32(lo, 16));
+      cr[t] = _mm512_cvtepi32_ps(_mm512_srai_epi32(hi, 16));
+    }
+    const __m512 fx = _mm512_loadu_ps(a.fx + k);
+    const __m512 fy = _mm512_loadu_ps(a.fy + k);
+    const __m512 w00 = _mm512_mul_ps(_mm512_sub_ps(one, fx), _mm512_sub_ps(one, fy));
+    const __m512 w10 = _mm512_mul_ps(_mm512_sub_ps(one, fy), fx);
+    const __m512 w01 = _mm512_mul_ps(_mm512_sub_ps(one, fx), fy);
+    const __m512 w11 = _mm512_mul_ps(fy, fx);
+    const __m512 w[4] = {w00, w10, w01, w11};
+    _mm512_store_si512(ys, _mm512_mask_blend_epi32(sampled, fill_y, MixChannel16(y, w)));
+    _mm512_store_si512(cbs, _mm512_mask_blend_epi32(sampled, fill_cb, MixChannel16(cb, w)));
+    _mm512_store_si512(crs, _mm512_mask_blend_epi32(sampled, fill_cr, MixChannel16(cr, w)));
+    StoreMixed(ys, cbs, crs, a.out + k, 16);
+  }
+  MixLanesScalar(src, a, fill, k, n);
+}
+
+#endif  // LENS_AVX2_KERNELS
+
+// out[k] = take[k] != 0 ? Mix(src, taps of k) : fill, for k < n.
+template <KernelSet set>
+inline void MixLanes(const SourceFrame& src, const MixLaneArrays& a, PIXEL_YC fill, int n) {
+#ifdef LENS_AVX2_KERNELS
+  if constexpr (set == KernelSet::Avx512) {
+    if (GatherableSource(src)) return MixLanesAvx512(src, a, fill, n);
+  } else if constexpr (set == KernelSet::Avx2) {
+    if (GatherableSource(src)) return MixLanesAvx2(src, a, fill, n);
+  }
+#endif
+  MixLanesScalar(src, a, fill, 0, n);
+}
+
+}  // namespace lens
