@@ -134,60 +134,79 @@ inline int AnglesBatch(PixelBatch& b) {
   return recomputed;
 }
 
-// The lens models' positions from cos psi (res_a), sin psi (res_b) and the
-// function of theta (res_c): the same tests and the same operations, in the
-// same order, as MapToSource. The margins scale with the terms that make up
-// x and y. Lanes that cannot be decided are marked for recomputation.
+// One lane of a lens model: the position from theta, cos psi, sin psi and
+// the model's function of theta (f_theta), with the same tests and the same
+// operations, in the same order, as MapToSource (outside the model the
+// position is meaningless: MapToSource gives 0, 0 there). `decided` is false when the
+// position's float rounding could depend on the error of the vector results
+// (the margins scale with the terms that make up x and y).
+// (32-bit flags: the compiler keeps a record of bools in memory, and the
+// loop over lanes scalar.)
+struct LensLane {
+  float x, y;
+  std::int32_t inside;
+  std::int32_t decided;
+};
+
 template <SourceProjection projection>
-inline void MapLensLanes(PixelBatch& b, const LensModel& m) {
+inline LensLane MapLensLane(const LensModel& m, float theta, double cos_psi, double sin_psi,
+                            double f_theta) {
   const double W = static_cast<double>(m.w);
   const double H = static_cast<double>(m.h);
   const double half_w = W * 0.5;
   const double half_h = H * 0.5;
   const double pi = static_cast<double>(m.pi);
-  for (int k = 0; k < b.n; ++k) {
-    const float theta = b.theta[k];
-    const double cos_psi = b.res_a[k];
-    const double sin_psi = b.res_b[k];
-    bool inside;
-    double x, y, margin_x, margin_y;
-    if (projection == SourceProjection::Central) {
+  bool inside;
+  double x, y, margin_x, margin_y;
+  if (projection == SourceProjection::Central) {
+    inside = theta <= m.pi * 0.5f && m.mask_limit > theta;
+    const double ux = cos_psi * f_theta / m.central_kx;
+    const double uy = sin_psi * f_theta / m.central_ky;
+    x = (ux + 0.5) * W;
+    y = (uy + 0.5) * H;
+    margin_x = (std::fabs(ux) + 0.5) * W * vmath::kMargin;
+    margin_y = (std::fabs(uy) + 0.5) * H * vmath::kMargin;
+  } else {
+    double tx, ty;
+    if (projection == SourceProjection::Equidistant) {
+      inside = m.mask_limit > theta;
+      const double r = m.fov_scale * static_cast<double>(theta) / pi;
+      tx = cos_psi * r * W;
+      ty = sin_psi * r * W;
+    } else if (projection == SourceProjection::Orthographic) {
       inside = theta <= m.pi * 0.5f && m.mask_limit > theta;
-      const double t = b.res_c[k];
-      const double ux = cos_psi * t / m.central_kx;
-      const double uy = sin_psi * t / m.central_ky;
-      x = (ux + 0.5) * W;
-      y = (uy + 0.5) * H;
-      margin_x = (std::fabs(ux) + 0.5) * W * vmath::kMargin;
-      margin_y = (std::fabs(uy) + 0.5) * H * vmath::kMargin;
+      const double r = f_theta * m.fov_scale;
+      tx = cos_psi * r * 0.5 * W;
+      ty = sin_psi * r * 0.5 * W;
     } else {
-      double tx, ty;
-      if (projection == SourceProjection::Equidistant) {
-        inside = m.mask_limit > theta;
-        const double r = m.fov_scale * static_cast<double>(theta) / pi;
-        tx = cos_psi * r * W;
-        ty = sin_psi * r * W;
-      } else if (projection == SourceProjection::Orthographic) {
-        inside = theta <= m.pi * 0.5f && m.mask_limit > theta;
-        const double r = b.res_c[k] * m.fov_scale;
-        tx = cos_psi * r * 0.5 * W;
-        ty = sin_psi * r * 0.5 * W;
-      } else {
-        inside = theta <= m.pi && m.mask_limit > theta;
-        const double r = b.res_c[k] * m.fov_scale;
-        tx = cos_psi * r / m.equisolid_d * W;
-        ty = sin_psi * r / m.equisolid_d * W;
-      }
-      x = tx + half_w;
-      y = ty + half_h;
-      margin_x = (std::fabs(tx) + half_w) * vmath::kMargin;
-      margin_y = (std::fabs(ty) + half_h) * vmath::kMargin;
+      inside = theta <= m.pi && m.mask_limit > theta;
+      const double r = f_theta * m.fov_scale;
+      tx = cos_psi * r / m.equisolid_d * W;
+      ty = sin_psi * r / m.equisolid_d * W;
     }
-    const bool decided = vmath::RoundsSafely(x, margin_x) & vmath::RoundsSafely(y, margin_y);
-    b.px[k] = inside ? static_cast<float>(x) - m.shift_x : 0.0f;
-    b.py[k] = inside ? static_cast<float>(y) + m.shift_y : 0.0f;
-    b.outside[k] = !inside;
-    b.recompute[k] = inside && !decided;
+    x = tx + half_w;
+    y = ty + half_h;
+    margin_x = (std::fabs(tx) + half_w) * vmath::kMargin;
+    margin_y = (std::fabs(ty) + half_h) * vmath::kMargin;
+  }
+  const bool decided = vmath::RoundsSafely(x, margin_x) & vmath::RoundsSafely(y, margin_y);
+  return LensLane{static_cast<float>(x) - m.shift_x, static_cast<float>(y) + m.shift_y,
+                  inside ? 1 : 0, decided ? 1 : 0};
+}
+
+// The lens models over the lanes, from cos psi (res_a), sin psi (res_b) and
+// the function of theta (res_c). Lanes that cannot be decided are marked for
+// recomputation.
+template <SourceProjection projection>
+inline void MapLensLanes(PixelBatch& b, const LensModel& model) {
+  const LensModel m = model;
+  for (int k = 0; k < b.n; ++k) {
+    const LensLane lane =
+        MapLensLane<projection>(m, b.theta[k], b.res_a[k], b.res_b[k], b.res_c[k]);
+    b.px[k] = lane.inside != 0 ? lane.x : 0.0f;
+    b.py[k] = lane.inside != 0 ? lane.y : 0.0f;
+    b.outside[k] = lane.inside == 0;
+    b.recompute[k] = lane.inside != 0 && lane.decided == 0;
   }
 }
 
@@ -289,9 +308,9 @@ inline void SampleBatch(PixelBatch& b, const SourceFrame& src, const SampleOptio
   }
 }
 
-// Where a panorama-source lane reads: for the nearest sampler the pixel's
-// index in the frame (it fits 32 bits, see SampleEquirectangularBatch) or -1
-// for the fill, for the bilinear one the verdict and the four taps.
+// Where a lane reads: for the nearest sampler the pixel's index in the frame
+// (it fits 32 bits, see RunBatch) or -1 for the fill, for the bilinear one
+// the verdict and the four taps.
 struct LanePlace {
   std::int32_t source;
   std::int32_t take;
@@ -299,7 +318,7 @@ struct LanePlace {
 };
 
 template <Filter filter, bool bilinear>
-inline LanePlace PlaceEquirectangularLane(AdmittedPosition a, const SourceFrame& src,
+inline LanePlace PlaceLane(AdmittedPosition a, const SourceFrame& src,
                                           const SampleOptions& options) {
   constexpr PixelConvention convention = ConventionOf(filter);
   const bool in_range = a.in_range;
@@ -331,6 +350,21 @@ inline void StorePlace(PixelBatch& b, int k, const LanePlace& place) {
     b.fy[k] = place.taps.fy;
   } else {
     b.source[k] = place.source;
+  }
+}
+
+// The reads and writes of placed lanes (PlaceLane, StorePlace).
+template <KernelSet set, bool bilinear>
+inline void WritePlaced(const PixelBatch& b, const SourceFrame& src, PIXEL_YC fill) {
+  const int n = b.n;
+  if (bilinear) {
+    MixLanes<set>(src, b.MixArrays(), fill, n);
+  } else {
+    const PIXEL_YC* const pixels = src.pixels;
+    for (int k = 0; k < n; ++k) {
+      const std::int32_t index = b.source[k];
+      *b.out[k] = index >= 0 ? pixels[index] : fill;
+    }
   }
 }
 
@@ -385,7 +419,7 @@ inline int SampleEquirectangularBatch(PixelBatch& b, const ViewRotation& view_ro
     const SourceAngles angles{static_cast<float>(theta), static_cast<float>(phi)};
     const AdmittedPosition a = AdmitPosition<filter>(src, MapEquirectangular<filter>(m, angles),
                                                      options, !masked || admit[k] != 0);
-    const LanePlace place = PlaceEquirectangularLane<filter, bilinear>(a, src, options);
+    const LanePlace place = PlaceLane<filter, bilinear>(a, src, options);
     if (bilinear) {
       take[k] = place.take;
       x0[k] = place.taps.x0;
@@ -406,20 +440,149 @@ inline int SampleEquirectangularBatch(PixelBatch& b, const ViewRotation& view_ro
         AnglesOf(TurnRay<filter>(b.X[k], b.Y[k], b.Zc[k], b.Zs[k], rotation, true));
     const AdmittedPosition a = AdmitPosition<filter>(src, MapToSource<filter>(m, angles), options,
                                                      !masked || admitted[k]);
-    StorePlace<bilinear>(b, k, PlaceEquirectangularLane<filter, bilinear>(a, src, options));
+    StorePlace<bilinear>(b, k, PlaceLane<filter, bilinear>(a, src, options));
     ++recomputed;
   }
-  const PIXEL_YC fill = options.green_back ? GreenBack : kBlack;
-  if (bilinear) {
-    MixLanes<set>(src, b.MixArrays(), fill, n);
-  } else {
-    const PIXEL_YC* const pixels = src.pixels;
-    for (int k = 0; k < n; ++k) {
-      const std::int32_t index = b.source[k];
-      *b.out[k] = index >= 0 ? pixels[index] : fill;
-    }
-  }
+  WritePlaced<set, bilinear>(b, src, options.green_back ? GreenBack : kBlack);
   return recomputed;
+}
+
+// Stages 1 to 4 for a lens source: the turn and the angle estimates in one
+// pass, the angles that cannot be decided again by AnglesOf, the sines,
+// cosines and tangents over arrays, then the lens model, the in-range test
+// and the source pixels in a second pass, the positions that cannot be
+// decided again by MapToSource, then the reads and writes. The caller makes
+// sure that every pixel index of the source fits an int32.
+template <Filter filter, KernelSet set, SourceProjection projection, bool bilinear, bool masked>
+inline int SampleLensBatch(PixelBatch& b, const ViewRotation& view_rotation,
+                           const LensModel& model, const SourceFrame& source,
+                           const SampleOptions& sample_options, const bool* admitted) {
+  const ViewRotation rotation = view_rotation;
+  const LensModel m = model;
+  const SourceFrame src = source;
+  const SampleOptions options{bilinear, sample_options.green_back, false};
+  const double pi = static_cast<double>(kPi);
+  const int n = b.n;
+  const float* __restrict X = b.X;
+  const float* __restrict Y = b.Y;
+  const float* __restrict Zc = b.Zc;
+  const float* __restrict Zs = b.Zs;
+  float* __restrict theta_of = b.theta;
+  float* __restrict phi_of = b.phi;
+  double* __restrict psi_arg = b.arg_a;
+  double* __restrict theta_arg = b.arg_b;
+  std::int32_t* __restrict redo = b.redo;
+  // The argument of the model's function of theta.
+  const auto theta_argument = [](float theta) {
+    const double t = static_cast<double>(theta);
+    return projection == SourceProjection::Equisolid ? t * 0.5 : t;
+  };
+  for (int k = 0; k < n; ++k) {
+    const TurnedRay ray = TurnRay<filter>(X[k], Y[k], Zc[k], Zs[k], rotation, false);
+    // As AnglesBatch.
+    const float den = ray.den;
+    const float q = ray.num / den;
+    const bool negative = den < 0.0f;
+    const double theta = vmath::AcosEstimate(static_cast<double>(ray.axis));
+    const double t = vmath::AtanEstimate(static_cast<double>(negative ? -q : q));
+    const double phi = negative ? pi - t : t;
+    const double phi_margin = ((negative ? pi : 0.0) + std::fabs(t)) * vmath::kMargin;
+    const bool ok = ((den > 0.0f) | negative) &
+                    vmath::RoundsSafely(theta, std::fabs(theta) * vmath::kMargin) &
+                    vmath::RoundsSafely(phi, phi_margin);
+    const float theta_f = static_cast<float>(theta);
+    const float phi_f = static_cast<float>(phi);
+    theta_of[k] = theta_f;
+    phi_of[k] = phi_f;
+    psi_arg[k] = static_cast<double>(-phi_f);
+    theta_arg[k] = theta_argument(theta_f);
+    redo[k] = ok ? 0 : 1;
+  }
+  int recomputed = 0;
+  for (int k = 0; k < n; ++k) {
+    if (b.redo[k] == 0) continue;
+    const SourceAngles a =
+        AnglesOf(TurnRay<filter>(b.X[k], b.Y[k], b.Zc[k], b.Zs[k], rotation, false));
+    b.theta[k] = a.theta;
+    b.phi[k] = a.phi;
+    b.arg_a[k] = static_cast<double>(-a.phi);
+    b.arg_b[k] = theta_argument(a.theta);
+    ++recomputed;
+  }
+  vmath::Cos(b.arg_a, b.res_a, n);
+  vmath::Sin(b.arg_a, b.res_b, n);
+  if (projection == SourceProjection::Orthographic || projection == SourceProjection::Equisolid) {
+    vmath::Sin(b.arg_b, b.res_c, n);
+  } else if (projection == SourceProjection::Central) {
+    vmath::Tan(b.arg_b, b.res_c, n);
+  }
+  const float* __restrict theta_in = b.theta;
+  const double* __restrict cos_psi = b.res_a;
+  const double* __restrict sin_psi = b.res_b;
+  const double* __restrict f_theta = b.res_c;
+  std::int32_t* __restrict source_index = b.source;
+  std::int32_t* __restrict take = b.take;
+  std::int32_t* __restrict x0 = b.x0;
+  std::int32_t* __restrict x1 = b.x1;
+  std::int32_t* __restrict y0 = b.y0;
+  std::int32_t* __restrict y1 = b.y1;
+  float* __restrict fx = b.fx;
+  float* __restrict fy = b.fy;
+  std::int32_t* __restrict admit = b.admit;
+  if (masked) {
+    for (int k = 0; k < n; ++k) admit[k] = admitted[k] ? 1 : 0;
+  }
+  for (int k = 0; k < n; ++k) {
+    const double f = projection == SourceProjection::Equidistant ? 0.0 : f_theta[k];
+    const LensLane lane = MapLensLane<projection>(m, theta_in[k], cos_psi[k], sin_psi[k], f);
+    // The model's verdict joins the in-range test's afterwards (the same
+    // conjunction; a bool carried into the test keeps this loop scalar).
+    AdmittedPosition a = AdmitPosition<filter>(src, SourcePoint{lane.x, lane.y, false}, options,
+                                               !masked || admit[k] != 0);
+    a.in_range = a.in_range & (lane.inside != 0);
+    const LanePlace place = PlaceLane<filter, bilinear>(a, src, options);
+    if (bilinear) {
+      take[k] = place.take;
+      x0[k] = place.taps.x0;
+      x1[k] = place.taps.x1;
+      y0[k] = place.taps.y0;
+      y1[k] = place.taps.y1;
+      fx[k] = place.taps.fx;
+      fy[k] = place.taps.fy;
+    } else {
+      source_index[k] = place.source;
+    }
+    redo[k] = lane.inside & (lane.decided ^ 1);
+  }
+  for (int k = 0; k < n; ++k) {
+    if (b.redo[k] == 0) continue;
+    const SourcePoint p = MapToSource<filter>(m, SourceAngles{b.theta[k], b.phi[k]});
+    const AdmittedPosition a =
+        AdmitPosition<filter>(src, p, options, !masked || admitted[k]);
+    StorePlace<bilinear>(b, k, PlaceLane<filter, bilinear>(a, src, options));
+    ++recomputed;
+  }
+  WritePlaced<set, bilinear>(b, src, options.green_back ? GreenBack : kBlack);
+  return recomputed;
+}
+
+// SampleLensBatch with the sampler and the mask as constants.
+template <Filter filter, KernelSet set, SourceProjection projection>
+inline int SampleLensWith(PixelBatch& b, const ViewRotation& rotation, const LensModel& model,
+                          const SourceFrame& src, const SampleOptions& options,
+                          const bool* admitted) {
+  if (options.bilinear) {
+    return admitted != nullptr
+               ? SampleLensBatch<filter, set, projection, true, true>(b, rotation, model, src,
+                                                                     options, admitted)
+               : SampleLensBatch<filter, set, projection, true, false>(b, rotation, model, src,
+                                                                      options, admitted);
+  }
+  return admitted != nullptr
+             ? SampleLensBatch<filter, set, projection, false, true>(b, rotation, model, src,
+                                                                    options, admitted)
+             : SampleLensBatch<filter, set, projection, false, false>(b, rotation, model, src,
+                                                                     options, admitted);
 }
 
 // All four stages; returns the number of recomputed lanes. `set` is the
@@ -428,20 +591,38 @@ template <Filter filter, KernelSet set>
 inline int RunBatch(PixelBatch& b, const ViewRotation& rotation, const LensModel& model,
                     const SourceFrame& src, const SampleOptions& options,
                     const bool* admitted = nullptr) {
+  const bool indexable = static_cast<std::int64_t>(src.stride) * src.h <= INT32_MAX;
   if (options.equirectangular && model.projection == SourceProjection::Equirectangular &&
-      static_cast<std::int64_t>(src.stride) * src.h <= INT32_MAX) {
+      indexable) {
     if (options.bilinear) {
       return admitted != nullptr
-                 ? SampleEquirectangularBatch<filter, set, true, true>(b, rotation, model, src, options,
-                                                                 admitted)
+                 ? SampleEquirectangularBatch<filter, set, true, true>(b, rotation, model, src,
+                                                                      options, admitted)
                  : SampleEquirectangularBatch<filter, set, true, false>(b, rotation, model, src,
-                                                                  options, admitted);
+                                                                       options, admitted);
     }
     return admitted != nullptr
-               ? SampleEquirectangularBatch<filter, set, false, true>(b, rotation, model, src, options,
-                                                                admitted)
-               : SampleEquirectangularBatch<filter, set, false, false>(b, rotation, model, src, options,
-                                                                 admitted);
+               ? SampleEquirectangularBatch<filter, set, false, true>(b, rotation, model, src,
+                                                                     options, admitted)
+               : SampleEquirectangularBatch<filter, set, false, false>(b, rotation, model, src,
+                                                                      options, admitted);
+  }
+  if (!options.equirectangular && indexable) {
+    switch (model.projection) {
+      case SourceProjection::Equidistant:
+        return SampleLensWith<filter, set, SourceProjection::Equidistant>(b, rotation, model, src,
+                                                                         options, admitted);
+      case SourceProjection::Orthographic:
+        return SampleLensWith<filter, set, SourceProjection::Orthographic>(b, rotation, model,
+                                                                          src, options, admitted);
+      case SourceProjection::Equisolid:
+        return SampleLensWith<filter, set, SourceProjection::Equisolid>(b, rotation, model, src,
+                                                                       options, admitted);
+      case SourceProjection::Central:
+        return SampleLensWith<filter, set, SourceProjection::Central>(b, rotation, model, src,
+                                                                     options, admitted);
+      default: break;
+    }
   }
   TurnBatch<filter>(b, rotation, options.equirectangular);
   int recomputed = AnglesBatch(b);
