@@ -49,23 +49,31 @@ inline void RemapRow(const FrameSetup& f, std::int32_t r) {
   lens::PixelBatch batch;
   for (std::int32_t c0 = 0; c0 < out_w; c0 += lens::kBatchLanes) {
     const int n = static_cast<int>(std::min<std::int32_t>(lens::kBatchLanes, out_w - c0));
-    for (int k = 0; k < n; ++k) {
-      float slon;
-      float clon;
-      if (f.tables) {
-        slon = job.sin_lon[c0 + k];
-        clon = job.cos_lon[c0 + k];
-      } else {
-        const double lon = static_cast<double>(ColumnLongitude(c0 + k, out_w, pi));
-        slon = static_cast<float>(std::sin(lon));
-        clon = static_cast<float>(std::cos(lon));
+    if (f.tables) {
+      // Plain loops over the tables, so that they are vector code.
+      const float* __restrict sin_lon = job.sin_lon + c0;
+      const float* __restrict cos_lon = job.cos_lon + c0;
+      float* __restrict X = batch.X;
+      float* __restrict Y = batch.Y;
+      float* __restrict BZc = batch.Zc;
+      float* __restrict BZs = batch.Zs;
+      for (int k = 0; k < n; ++k) {
+        X[k] = -(sin_lon[k] * sin_lat);
+        Y[k] = cos_lon[k] * sin_lat;
+        BZc[k] = Zc;
+        BZs[k] = Zs;
       }
-      batch.X[k] = -(slon * sin_lat);
-      batch.Y[k] = clon * sin_lat;
-      batch.Zc[k] = Zc;
-      batch.Zs[k] = Zs;
-      batch.out[k] = out_row + c0 + k;
+    } else {
+      for (int k = 0; k < n; ++k) {
+        const double lon = static_cast<double>(ColumnLongitude(c0 + k, out_w, pi));
+        batch.X[k] = -(static_cast<float>(std::sin(lon)) * sin_lat);
+        batch.Y[k] = static_cast<float>(std::cos(lon)) * sin_lat;
+        batch.Zc[k] = Zc;
+        batch.Zs[k] = Zs;
+      }
     }
+    PIXEL_YC** const out = batch.out;
+    for (int k = 0; k < n; ++k) out[k] = out_row + c0 + k;
     batch.n = n;
     lens::RunBatch<lens::Filter::Trimbel, set>(batch, rotation, f.lens_model, f.src, f.options);
   }
