@@ -27,47 +27,88 @@ constexpr int kPairs = lens::kBatchLanes / 4;
 
 }  // namespace
 
+namespace {
+
+// The pair rays of pairs j0 .. j0 + n - 1 (n <= kPairs), one array per
+// member: the arc tangents estimated and the rays formed in loops over the
+// pairs, the sines and cosines over arrays, then the pairs that cannot be
+// decided one by one with PairRay.
+struct PairRayArrays {
+  float rho[kPairs], theta_o[kPairs], phi_o[kPairs], X0[kPairs], Y0[kPairs], Z[kPairs];
+};
+
+inline int PairRaysInto(const DomeScale& scale, float oy, float oy_squared, std::int32_t j0, int n,
+                        PairRayArrays& out) {
+  namespace vm = lens::vmath;
+  if (n <= 0) return 0;
+  double phi_arg[kPairs], theta_arg[kPairs];
+  double sin_theta[kPairs], cos_theta[kPairs], cos_phi[kPairs], sin_phi[kPairs];
+  std::int32_t ok[kPairs];
+  const float half_pi = scale.half_pi;
+  const double fov_ratio = scale.fov_ratio;
+  const double half_width = static_cast<double>(scale.half_width);
+  float* __restrict rho_of = out.rho;
+  float* __restrict theta_of = out.theta_o;
+  float* __restrict phi_of = out.phi_o;
+  for (int g = 0; g < n; ++g) {
+    // As PairRay.
+    const float ox = static_cast<float>(static_cast<double>(j0 + g) + 0.5);
+    const float rho = static_cast<float>(std::sqrt(static_cast<double>(ox * ox + oy_squared)));
+    const float theta_o =
+        static_cast<float>(static_cast<double>(half_pi * rho) * fov_ratio / half_width);
+    const double phi = vm::AtanEstimate(static_cast<double>(oy / ox));
+    rho_of[g] = rho;
+    theta_of[g] = theta_o;
+    phi_of[g] = static_cast<float>(phi);
+    ok[g] = vm::RoundsSafely(phi, std::fabs(phi) * vm::kMargin) ? 1 : 0;
+    // The rounded angles feed the sines and cosines, as in PairRay.
+    theta_arg[g] = static_cast<double>(theta_o);
+    phi_arg[g] = static_cast<double>(static_cast<float>(phi));
+  }
+  vm::Sin(theta_arg, sin_theta, n);
+  vm::Cos(theta_arg, cos_theta, n);
+  vm::Cos(phi_arg, cos_phi, n);
+  vm::Sin(phi_arg, sin_phi, n);
+  float* __restrict X0 = out.X0;
+  float* __restrict Y0 = out.Y0;
+  float* __restrict Z = out.Z;
+  for (int g = 0; g < n; ++g) {
+    const double x0 = cos_phi[g] * sin_theta[g];
+    const double y0 = sin_phi[g] * sin_theta[g];
+    const double z = cos_theta[g];
+    const bool accept = (ok[g] != 0) & vm::RoundsSafely(x0, std::fabs(x0) * vm::kMargin) &
+                        vm::RoundsSafely(y0, std::fabs(y0) * vm::kMargin) &
+                        vm::RoundsSafely(z, std::fabs(z) * vm::kMargin);
+    X0[g] = static_cast<float>(x0);
+    Y0[g] = static_cast<float>(y0);
+    Z[g] = static_cast<float>(z);
+    ok[g] = accept ? 1 : 0;
+  }
+  int recomputed = 0;
+  for (int g = 0; g < n; ++g) {
+    if (ok[g] != 0) continue;
+    const DomeRay ray = PairRay(scale, oy, oy_squared, j0 + g);
+    out.phi_o[g] = ray.phi_o;
+    out.X0[g] = ray.X0;
+    out.Y0[g] = ray.Y0;
+    out.Z[g] = ray.Z;
+    ++recomputed;
+  }
+  return recomputed;
+}
+
+}  // namespace
+
 int PairRays(const DomeScale& scale, float oy, float oy_squared, std::int32_t j0, int count,
              DomeRay* rays) {
-  namespace vm = lens::vmath;
   int recomputed = 0;
+  PairRayArrays a;
   for (int start = 0; start < count; start += kPairs) {
     const int n = std::min(kPairs, count - start);
-    double phi_o[kPairs], theta_o[kPairs];
-    double sin_theta[kPairs], cos_theta[kPairs], cos_phi[kPairs], sin_phi[kPairs];
-    bool ok[kPairs];
+    recomputed += PairRaysInto(scale, oy, oy_squared, j0 + start, n, a);
     for (int g = 0; g < n; ++g) {
-      DomeRay& ray = rays[start + g];
-      ray.oy = oy;
-      ray.ox = static_cast<float>(static_cast<double>(j0 + start + g) + 0.5);
-      ray.rho = static_cast<float>(std::sqrt(static_cast<double>(ray.ox * ray.ox + oy_squared)));
-      ray.theta_o = static_cast<float>(static_cast<double>(scale.half_pi * ray.rho) *
-                                       scale.fov_ratio / static_cast<double>(scale.half_width));
-      theta_o[g] = static_cast<double>(ray.theta_o);
-      phi_o[g] = vm::AtanEstimate(static_cast<double>(oy / ray.ox));
-      ok[g] = vm::RoundsSafely(phi_o[g], std::fabs(phi_o[g]) * vm::kMargin);
-      rays[start + g].phi_o = static_cast<float>(phi_o[g]);
-      // The rounded angle feeds the sine and cosine, as in the reference.
-      phi_o[g] = static_cast<double>(rays[start + g].phi_o);
-    }
-    vm::Sin(theta_o, sin_theta, n);
-    vm::Cos(theta_o, cos_theta, n);
-    vm::Cos(phi_o, cos_phi, n);
-    vm::Sin(phi_o, sin_phi, n);
-    for (int g = 0; g < n; ++g) {
-      DomeRay& ray = rays[start + g];
-      const double x0 = cos_phi[g] * sin_theta[g];
-      const double y0 = sin_phi[g] * sin_theta[g];
-      if (ok[g] && vm::RoundsSafely(x0, std::fabs(x0) * vm::kMargin) &&
-          vm::RoundsSafely(y0, std::fabs(y0) * vm::kMargin) &&
-          vm::RoundsSafely(cos_theta[g], std::fabs(cos_theta[g]) * vm::kMargin)) {
-        ray.X0 = static_cast<float>(x0);
-        ray.Y0 = static_cast<float>(y0);
-        ray.Z = static_cast<float>(cos_theta[g]);
-      } else {
-        ray = PairRay(scale, oy, oy_squared, j0 + start + g);
-        ++recomputed;
-      }
+      rays[start + g] = DomeRay{static_cast<float>(static_cast<double>(j0 + start + g) + 0.5),
+                                oy, a.rho[g], a.theta_o[g], a.phi_o[g], a.X0[g], a.Y0[g], a.Z[g]};
     }
   }
   return recomputed;
@@ -103,32 +144,51 @@ inline void RemapRowPair(const FrameSetup& f, std::int32_t i) {
   PIXEL_YC* const out_below = f.dst + static_cast<std::ptrdiff_t>(PixelIndexOf(f.cy, oy, true)) * f.stride;
   PIXEL_YC* const out_above = f.dst + static_cast<std::ptrdiff_t>(PixelIndexOf(f.cy, oy, false)) * f.stride;
   lens::PixelBatch batch;
-  DomeRay rays[kPairs];
+  PairRayArrays rays;
   bool admitted[lens::kBatchLanes];
+  const float cos_pitch = rotation.cos_pitch;
+  const float sin_pitch = rotation.sin_pitch;
+  const float half_w_f = static_cast<float>(half_w);
+  const bool circle_mask = f.circle_mask;
   for (std::int32_t j0 = 0; j0 < half_w; j0 += kPairs) {
     const int pairs = static_cast<int>(std::min<std::int32_t>(kPairs, half_w - j0));
-    PairRays(f.scale, oy, oy_squared, j0, pairs, rays);
-    // Lane k * pairs + g is quadrant k of pair g (k as in the reference).
+    PairRaysInto(f.scale, oy, oy_squared, j0, pairs, rays);
+    // Lane k * pairs + g is quadrant k of pair g (k as in the reference):
+    // below right, below left, above right, above left; each quadrant a plain
+    // loop over the pairs.
+    const float* const X0 = rays.X0;
+    const float* const Y0 = rays.Y0;
+    float Zc[kPairs], Zs[kPairs];
+    bool inside[kPairs];
     for (int g = 0; g < pairs; ++g) {
-      const DomeRay& ray = rays[g];
-      const float Zc = ray.Z * rotation.cos_pitch;
-      const float Zs = ray.Z * rotation.sin_pitch;
-      const bool inside = !f.circle_mask || InsideCircle(half_w, ray.rho);
-      const std::ptrdiff_t right = f.right[j0 + g];
-      const std::ptrdiff_t left = f.left[j0 + g];
-      PIXEL_YC* const outs[4] = {out_below + right, out_below + left, out_above + right,
-                                 out_above + left};
-      const float Xs[4] = {ray.X0, -ray.X0, ray.X0, -ray.X0};
-      const float Ys[4] = {ray.Y0, ray.Y0, -ray.Y0, -ray.Y0};
-      for (int k = 0; k < 4; ++k) {
-        const int lane = k * pairs + g;
-        batch.X[lane] = Xs[k];
-        batch.Y[lane] = Ys[k];
-        batch.Zc[lane] = Zc;
-        batch.Zs[lane] = Zs;
-        batch.out[lane] = outs[k];
-        admitted[lane] = inside;
+      Zc[g] = rays.Z[g] * cos_pitch;
+      Zs[g] = rays.Z[g] * sin_pitch;
+      // InsideCircle.
+      inside[g] = !circle_mask | (half_w_f > rays.rho[g]);
+    }
+    const std::int32_t* const right = f.right + j0;
+    const std::int32_t* const left = f.left + j0;
+    PIXEL_YC* const rows[4] = {out_below, out_below, out_above, out_above};
+    for (int k = 0; k < 4; ++k) {
+      float* __restrict X = batch.X + k * pairs;
+      float* __restrict Y = batch.Y + k * pairs;
+      float* __restrict BZc = batch.Zc + k * pairs;
+      float* __restrict BZs = batch.Zs + k * pairs;
+      bool* __restrict admit = admitted + k * pairs;
+      // The left quadrants mirror X, the upper ones Y.
+      const bool negate_x = k % 2 == 1;
+      const bool negate_y = k >= 2;
+      for (int g = 0; g < pairs; ++g) {
+        X[g] = negate_x ? -X0[g] : X0[g];
+        Y[g] = negate_y ? -Y0[g] : Y0[g];
+        BZc[g] = Zc[g];
+        BZs[g] = Zs[g];
+        admit[g] = inside[g];
       }
+      PIXEL_YC** __restrict out = batch.out + k * pairs;
+      const std::int32_t* const columns = negate_x ? left : right;
+      PIXEL_YC* const row = rows[k];
+      for (int g = 0; g < pairs; ++g) out[g] = row + columns[g];
     }
     batch.n = 4 * pairs;
     lens::RunBatch<lens::Filter::Oskuda, set>(batch, rotation, f.lens_model, f.src, f.options, admitted);
