@@ -143,12 +143,14 @@ const Kernels& KernelsOf(MathPath path) {
   return kScalar;
 }
 
-// AVX2 with four lanes is preferred to AVX-512: on this kind of Xeon the
-// wider vectors gain little for these functions and slow the clock. When
-// LENS_KERNELS asks for the baseline loops, the scalar functions run too (as
-// in builds without the vector library).
+// The vector width follows the row loops (kernel_set.h): AVX-512 when they
+// run their AVX-512 copy, AVX2 otherwise. When LENS_KERNELS asks for the
+// baseline loops, the scalar functions run too (as in builds without the
+// vector library).
 MathPath Choose() {
-  if (lens::ChooseKernelSet() == lens::KernelSet::Baseline) return MathPath::Scalar;
+  const lens::KernelSet rows = lens::ChooseKernelSet();
+  if (rows == lens::KernelSet::Baseline) return MathPath::Scalar;
+  if (rows == lens::KernelSet::Avx512 && CpuSupports(MathPath::Avx512)) return MathPath::Avx512;
   if (CpuSupports(MathPath::Avx2)) return MathPath::Avx2;
   return MathPath::Scalar;
 }
