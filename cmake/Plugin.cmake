@@ -39,8 +39,13 @@ function(add_filter_plugin name)
     target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++
       -Wl,--kill-at -Wl,--enable-stdcall-fixup $<$<NOT:$<CONFIG:Debug>>:-s>)
   else()
+    # -z nodelete: a host's dlclose leaves the library (and the OpenMP runtime
+    # it loaded) mapped, so the runtime's idle worker threads never find their
+    # code unmapped under them. The library keeps no state between calls, so
+    # a later dlopen finds it as good as new.
     target_link_options(${name} PRIVATE
-      -Wl,--version-script=${PROJECT_SOURCE_DIR}/core/plugin.map -Wl,--no-undefined)
+      -Wl,--version-script=${PROJECT_SOURCE_DIR}/core/plugin.map -Wl,--no-undefined
+      -Wl,-z,nodelete)
     set_target_properties(${name} PROPERTIES LINK_DEPENDS ${PROJECT_SOURCE_DIR}/core/plugin.map)
   endif()
 endfunction()
