@@ -15,8 +15,8 @@
 // For each case, sampler (nearest, bilinear) and thread count (default, 1):
 // warm-up, then N timed frames of func_proc; the median and the spread
 // (min..max). v360's per-frame filter time comes from two ffmpeg runs of
-// different lengths with and without the filter, so that decoding the test
-// source and building v360's table cancel out.
+// different lengths with and without the filter (each the fastest of three),
+// so that decoding the test source and building v360's table cancel out.
 //
 // The Windows build (bench.exe beside the .auf files of that build tree, run
 // under wine) times the .auf files the same way, without v360 and without
@@ -31,6 +31,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -205,6 +206,15 @@ double FfmpegSeconds(const std::string& args) {
 #endif
 }
 
+double FastestFfmpegSeconds(const std::string& args) {
+  double fastest = NAN;
+  for (int run = 0; run < 3; ++run) {
+    const double seconds = FfmpegSeconds(args);
+    if (std::isnan(fastest) || seconds < fastest) fastest = seconds;
+  }
+  return fastest;
+}
+
 std::string Source(const Case& c, int frames) {
   char buf[256];
   std::snprintf(buf, sizeof(buf),
@@ -234,13 +244,23 @@ double TimeV360(const Case& c, bool bilinear, int threads, int frames) {
     const double without = FfmpegSeconds(Source(c, frames) + thread_args + " -vf null");
     return (with - without) / frames * 1000.0;
   }
-  const int short_run = std::max(2, frames / 4);
+  // ffmpeg's run times carry a few milliseconds of noise, so the static runs
+  // are long (at least 80 frames), each is the fastest of three, and the
+  // difference spans three quarters of the frames.
+  const int long_run = std::max(4 * frames, 80);
+  const int short_run = long_run / 4;
   const std::string filter = " -vf v360=" + std::string(c.v360) + interp;
-  const double with_long = FfmpegSeconds(Source(c, frames) + thread_args + filter);
-  const double with_short = FfmpegSeconds(Source(c, short_run) + thread_args + filter);
-  const double bare_long = FfmpegSeconds(Source(c, frames) + thread_args + " -vf null");
-  const double bare_short = FfmpegSeconds(Source(c, short_run) + thread_args + " -vf null");
-  return ((with_long - with_short) - (bare_long - bare_short)) / (frames - short_run) * 1000.0;
+  const double with_long = FastestFfmpegSeconds(Source(c, long_run) + thread_args + filter);
+  const double with_short = FastestFfmpegSeconds(Source(c, short_run) + thread_args + filter);
+  // The bare slope is the same for both samplers: measured once per source.
+  static std::map<std::string, double> bare_slopes;
+  const std::string bare_key = Source(c, long_run) + thread_args;
+  if (bare_slopes.count(bare_key) == 0) {
+    bare_slopes[bare_key] =
+        FastestFfmpegSeconds(Source(c, long_run) + thread_args + " -vf null") -
+        FastestFfmpegSeconds(Source(c, short_run) + thread_args + " -vf null");
+  }
+  return ((with_long - with_short) - bare_slopes[bare_key]) / (long_run - short_run) * 1000.0;
 }
 
 }  // namespace
@@ -333,7 +353,8 @@ int main(int argc, char** argv) {
 #endif
         const Timing ours = TimeOurs(*library, c, bilinear, threads, frames);
         const double v360 = run_v360 ? TimeV360(c, bilinear, threads, frames) : NAN;
-        const double ratio = ours.median_ms / v360;
+        // A v360 time at or below zero is lost in ffmpeg's noise: no ratio.
+        const double ratio = v360 > 0.0 ? ours.median_ms / v360 : NAN;
         const double mpix = static_cast<double>(c.out_w) * c.out_h / (ours.median_ms * 1000.0);
         char range[64];
         std::snprintf(range, sizeof(range), "%.2f (%.2f..%.2f)", ours.median_ms, ours.min_ms, ours.max_ms);

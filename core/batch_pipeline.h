@@ -114,10 +114,10 @@ inline int AnglesBatch(PixelBatch& b) {
     // den < 0 takes atan(-q); den = 0 or NaN lanes are recomputed below.
     const double t = vmath::AtanEstimate(static_cast<double>(negative ? -q : q));
     const double phi = negative ? pi - t : t;
-    const double phi_margin = ((negative ? pi : 0.0) + std::fabs(t)) * vmath::kMargin;
+    const double phi_margin = ((negative ? pi : 0.0) + vmath::Abs(t)) * vmath::kMargin;
     // den = 0 or NaN: AnglesOf's other branches.
     const bool ok = ((den > 0.0f) | negative) &
-                    vmath::RoundsSafely(theta, std::fabs(theta) * vmath::kMargin) &
+                    vmath::RoundsSafely(theta, vmath::Abs(theta) * vmath::kMargin) &
                     vmath::RoundsSafely(phi, phi_margin);
     b.theta[k] = static_cast<float>(theta);
     b.phi[k] = static_cast<float>(phi);
@@ -164,8 +164,8 @@ inline LensLane MapLensLane(const LensModel& m, float theta, double cos_psi, dou
     const double uy = sin_psi * f_theta / m.central_ky;
     x = (ux + 0.5) * W;
     y = (uy + 0.5) * H;
-    margin_x = (std::fabs(ux) + 0.5) * W * vmath::kMargin;
-    margin_y = (std::fabs(uy) + 0.5) * H * vmath::kMargin;
+    margin_x = (vmath::Abs(ux) + 0.5) * W * vmath::kMargin;
+    margin_y = (vmath::Abs(uy) + 0.5) * H * vmath::kMargin;
   } else {
     double tx, ty;
     if (projection == SourceProjection::Equidistant) {
@@ -186,8 +186,8 @@ inline LensLane MapLensLane(const LensModel& m, float theta, double cos_psi, dou
     }
     x = tx + half_w;
     y = ty + half_h;
-    margin_x = (std::fabs(tx) + half_w) * vmath::kMargin;
-    margin_y = (std::fabs(ty) + half_h) * vmath::kMargin;
+    margin_x = (vmath::Abs(tx) + half_w) * vmath::kMargin;
+    margin_y = (vmath::Abs(ty) + half_h) * vmath::kMargin;
   }
   const bool decided = vmath::RoundsSafely(x, margin_x) & vmath::RoundsSafely(y, margin_y);
   return LensLane{static_cast<float>(x) - m.shift_x, static_cast<float>(y) + m.shift_y,
@@ -412,9 +412,9 @@ inline int SampleEquirectangularBatch(PixelBatch& b, const ViewRotation& view_ro
     const double theta = vmath::AcosEstimate(static_cast<double>(ray.axis));
     const double t = vmath::AtanEstimate(static_cast<double>(negative ? -q : q));
     const double phi = negative ? pi - t : t;
-    const double phi_margin = ((negative ? pi : 0.0) + std::fabs(t)) * vmath::kMargin;
+    const double phi_margin = ((negative ? pi : 0.0) + vmath::Abs(t)) * vmath::kMargin;
     const bool ok = ((den > 0.0f) | negative) &
-                    vmath::RoundsSafely(theta, std::fabs(theta) * vmath::kMargin) &
+                    vmath::RoundsSafely(theta, vmath::Abs(theta) * vmath::kMargin) &
                     vmath::RoundsSafely(phi, phi_margin);
     const SourceAngles angles{static_cast<float>(theta), static_cast<float>(phi)};
     const AdmittedPosition a = AdmitPosition<filter>(src, MapEquirectangular<filter>(m, angles),
@@ -486,9 +486,9 @@ inline int SampleLensBatch(PixelBatch& b, const ViewRotation& view_rotation,
     const double theta = vmath::AcosEstimate(static_cast<double>(ray.axis));
     const double t = vmath::AtanEstimate(static_cast<double>(negative ? -q : q));
     const double phi = negative ? pi - t : t;
-    const double phi_margin = ((negative ? pi : 0.0) + std::fabs(t)) * vmath::kMargin;
+    const double phi_margin = ((negative ? pi : 0.0) + vmath::Abs(t)) * vmath::kMargin;
     const bool ok = ((den > 0.0f) | negative) &
-                    vmath::RoundsSafely(theta, std::fabs(theta) * vmath::kMargin) &
+                    vmath::RoundsSafely(theta, vmath::Abs(theta) * vmath::kMargin) &
                     vmath::RoundsSafely(phi, phi_margin);
     const float theta_f = static_cast<float>(theta);
     const float phi_f = static_cast<float>(phi);

@@ -22,6 +22,25 @@
 namespace lens {
 namespace vmath {
 
+// |x| and the sign transfer as compiler built-ins: the 32-bit MinGW headers
+// implement std::fabs with an x87 instruction in volatile inline assembly,
+// which no loop around it can turn into vector code.
+inline double Abs(double x) {
+#if defined(__GNUC__)
+  return __builtin_fabs(x);
+#else
+  return std::fabs(x);
+#endif
+}
+
+inline double CopySign(double magnitude, double sign) {
+#if defined(__GNUC__)
+  return __builtin_copysign(magnitude, sign);
+#else
+  return std::copysign(magnitude, sign);
+#endif
+}
+
 inline double AtanEstimate(double x) {
   constexpr double kT0 = 3.33333333333329318027e-01;
   constexpr double kT1 = -1.99999999998764832476e-01;
@@ -34,7 +53,7 @@ inline double AtanEstimate(double x) {
   constexpr double kT8 = 4.97687799461593236017e-02;
   constexpr double kT9 = -3.65315727442169155270e-02;
   constexpr double kT10 = 1.62858201153657823623e-02;
-  const double ax = std::fabs(x);
+  const double ax = Abs(x);
   // Interval of |x| and the reduction z = (a |x| + b) / (c |x| + d) about
   // the point whose arc tangent is hi + lo (0, atan 0.5, atan 1, atan 1.5,
   // pi / 2).
@@ -69,7 +88,7 @@ inline double AtanEstimate(double x) {
   const double s1 = z2 * (kT0 + w * (kT2 + w * (kT4 + w * (kT6 + w * (kT8 + w * kT10)))));
   const double s2 = w * (kT1 + w * (kT3 + w * (kT5 + w * (kT7 + w * kT9))));
   const double r = hi - ((z * (s1 + s2) - lo) - z);
-  return std::copysign(r, x);
+  return CopySign(r, x);
 }
 
 inline double AcosEstimate(double x) {
@@ -85,7 +104,7 @@ inline double AcosEstimate(double x) {
   constexpr double kQ2 = 2.02094576023350569471e+00;
   constexpr double kQ3 = -6.88283971605453293030e-01;
   constexpr double kQ4 = 7.70381505559019352791e-02;
-  const double ax = std::fabs(x);
+  const double ax = Abs(x);
   const bool outer = ax > 0.5;
   // z = x^2 near zero, (1 - |x|) / 2 beyond 0.5 (exact there); asin of
   // s = x or sqrt(z) is s + s R(z). |x| > 1 gives a NaN.

@@ -1,8 +1,9 @@
 // Which compiled copy of the row loops a remap runs.
 //
 // The batched remaps compile their row loops up to three times: for the
-// baseline instruction set, and in x86-64 GCC builds for Linux also for AVX2
-// and for AVX-512 (F, DQ, VL, BW with 512-bit vectors preferred). None of
+// baseline instruction set, and in GCC builds for x86 (Linux, and 32-bit
+// Windows) also for AVX2 and for AVX-512 (F, DQ, VL, BW with 512-bit vectors
+// preferred). None of
 // the copies enables contraction (the build forbids it), so every product and
 // sum rounds on its own in all three and they give the same bits; they only
 // differ in speed. LENS_AVX2_KERNEL and LENS_AVX512_KERNEL mark the copies;
@@ -22,7 +23,10 @@ namespace lens {
 
 enum class KernelSet { Baseline, Avx2, Avx512 };
 
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(_WIN32)
+// (Not in 64-bit Windows builds: GCC cannot realign the stack there, and
+// spills of 32- and 64-byte vectors would fault.)
+#if defined(__GNUC__) && !defined(__clang__) && (defined(__x86_64__) || defined(__i386__)) && \
+    !(defined(_WIN32) && defined(__x86_64__))
 #define LENS_AVX2_KERNELS 1
 #define LENS_AVX2_TARGET __attribute__((target("avx2")))
 #define LENS_AVX512_TARGET \

@@ -1,6 +1,7 @@
 // Array wrappers around glibc's vector math functions, chosen once per
-// process by what the CPU supports, with the scalar C library as the path
-// for every other CPU and platform.
+// process by what the CPU supports. Without them (other platforms, the
+// Windows builds) the sine and cosine are branch-free estimates (in AVX2 and
+// AVX-512 copies on x86) and the other functions the scalar C library.
 //
 // Only the functions that call the vector code are compiled for AVX2 or
 // AVX-512, through target attributes; the rest of the build stays generic.
@@ -10,7 +11,9 @@
 
 #include <cmath>
 
+#include "inverse_trig.h"
 #include "kernel_set.h"
+#include "sincos_estimate.h"
 
 #if defined(LENS_HAVE_MVEC) && defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 #define LENS_VECTOR_MATH 1
@@ -37,10 +40,25 @@ struct Kernels {
   }
 LENS_SCALAR_KERNEL(ScalarAcos, acos)
 LENS_SCALAR_KERNEL(ScalarAtan, atan)
-LENS_SCALAR_KERNEL(ScalarSin, sin)
-LENS_SCALAR_KERNEL(ScalarCos, cos)
 LENS_SCALAR_KERNEL(ScalarTan, tan)
 #undef LENS_SCALAR_KERNEL
+
+// Sine and cosine without the vector library: the branch-free estimates over
+// all lanes (vector code), then the C library for arguments beyond their
+// reduction (and NaN, infinities).
+template <bool sine>
+void EstimatedSinOrCos(const double* in, double* out, int n) {
+  for (int k = 0; k < n; ++k) {
+    const SinCos e = SinCosEstimate(in[k]);
+    out[k] = sine ? e.sin : e.cos;
+  }
+  for (int k = 0; k < n; ++k) {
+    if (!(Abs(in[k]) <= kSinCosLimit)) out[k] = sine ? std::sin(in[k]) : std::cos(in[k]);
+  }
+}
+
+void ScalarSin(const double* in, double* out, int n) { EstimatedSinOrCos<true>(in, out, n); }
+void ScalarCos(const double* in, double* out, int n) { EstimatedSinOrCos<false>(in, out, n); }
 
 constexpr Kernels kScalar{ScalarAcos, ScalarAtan, ScalarSin, ScalarCos, ScalarTan};
 
@@ -118,15 +136,43 @@ LENS_MVEC_AVX512(Avx512Tan, _ZGVeN8v_tan)
 constexpr Kernels kAvx2{Avx2Acos, Avx2Atan, Avx2Sin, Avx2Cos, Avx2Tan};
 constexpr Kernels kAvx512{Avx512Acos, Avx512Atan, Avx512Sin, Avx512Cos, Avx512Tan};
 
+#elif defined(LENS_AVX2_KERNELS)
+
+// x86 builds without the vector library (32-bit Windows): the sine and
+// cosine estimates compiled for AVX2 and AVX-512 as well, the other
+// functions scalar.
+LENS_AVX2_KERNEL void Avx2Sin(const double* in, double* out, int n) {
+  EstimatedSinOrCos<true>(in, out, n);
+}
+LENS_AVX2_KERNEL void Avx2Cos(const double* in, double* out, int n) {
+  EstimatedSinOrCos<false>(in, out, n);
+}
+LENS_AVX512_KERNEL void Avx512Sin(const double* in, double* out, int n) {
+  EstimatedSinOrCos<true>(in, out, n);
+}
+LENS_AVX512_KERNEL void Avx512Cos(const double* in, double* out, int n) {
+  EstimatedSinOrCos<false>(in, out, n);
+}
+
+constexpr Kernels kAvx2{ScalarAcos, ScalarAtan, Avx2Sin, Avx2Cos, ScalarTan};
+constexpr Kernels kAvx512{ScalarAcos, ScalarAtan, Avx512Sin, Avx512Cos, ScalarTan};
+
 #endif  // LENS_VECTOR_MATH
 
 bool CpuSupports(MathPath path) {
-#ifdef LENS_VECTOR_MATH
+#if defined(LENS_VECTOR_MATH)
   __builtin_cpu_init();
   switch (path) {
     case MathPath::Scalar: return true;
     case MathPath::Avx2: return __builtin_cpu_supports("avx2") != 0;
     case MathPath::Avx512: return __builtin_cpu_supports("avx512f") != 0;
+  }
+  return false;
+#elif defined(LENS_AVX2_KERNELS)
+  switch (path) {
+    case MathPath::Scalar: return true;
+    case MathPath::Avx2: return lens::KernelSetSupported(lens::KernelSet::Avx2);
+    case MathPath::Avx512: return lens::KernelSetSupported(lens::KernelSet::Avx512);
   }
   return false;
 #else
@@ -135,7 +181,7 @@ bool CpuSupports(MathPath path) {
 }
 
 const Kernels& KernelsOf(MathPath path) {
-#ifdef LENS_VECTOR_MATH
+#if defined(LENS_VECTOR_MATH) || defined(LENS_AVX2_KERNELS)
   if (path == MathPath::Avx512 && CpuSupports(path)) return kAvx512;
   if (path == MathPath::Avx2 && CpuSupports(path)) return kAvx2;
 #endif

@@ -1,8 +1,9 @@
 // Double-precision sin, cos, tan, atan and acos over arrays.
 //
 // On x86-64 Linux with AVX2 (or AVX-512) these run glibc's vector functions
-// (libmvec), four or eight lanes per call; elsewhere (other CPUs, the 32-bit
-// Windows build) they run the C library's scalar functions. The vector
+// (libmvec), four or eight lanes per call; elsewhere (other CPUs, the
+// Windows builds) the sine and cosine are the branch-free estimates of
+// sincos_estimate.h and the others the C library's scalar functions. The
 // results are within a few units in the last place of the exact value but
 // need not equal the scalar C library's bits. Callers that round a result to
 // float therefore accept a lane only when the rounding cannot depend on that

@@ -47,8 +47,8 @@ inline int GroupRaysInto(std::int32_t j0, int n, float yf, float yf_squared, dou
     const float distance = static_cast<float>(std::sqrt(static_cast<double>(x * x + yf_squared)));
     const double theta = vm::AtanEstimate(static_cast<double>(distance) / focal);
     const double phi = vm::AtanEstimate(static_cast<double>(yf / x));
-    ok[g] = (vm::RoundsSafely(theta, std::fabs(theta) * vm::kMargin) &
-             vm::RoundsSafely(phi, std::fabs(phi) * vm::kMargin))
+    ok[g] = (vm::RoundsSafely(theta, vm::Abs(theta) * vm::kMargin) &
+             vm::RoundsSafely(phi, vm::Abs(phi) * vm::kMargin))
                 ? 1
                 : 0;
     // The rounded angles feed the sines and cosines, as in the reference.
@@ -63,9 +63,9 @@ inline int GroupRaysInto(std::int32_t j0, int n, float yf, float yf_squared, dou
     const double xm = cos_phi[g] * s[g];
     const double ym = sin_phi[g] * s[g];
     const double z = cos_theta[g];
-    const bool accept = (ok[g] != 0) & vm::RoundsSafely(xm, std::fabs(xm) * vm::kMargin) &
-                        vm::RoundsSafely(ym, std::fabs(ym) * vm::kMargin) &
-                        vm::RoundsSafely(z, std::fabs(z) * vm::kMargin);
+    const bool accept = (ok[g] != 0) & vm::RoundsSafely(xm, vm::Abs(xm) * vm::kMargin) &
+                        vm::RoundsSafely(ym, vm::Abs(ym) * vm::kMargin) &
+                        vm::RoundsSafely(z, vm::Abs(z) * vm::kMargin);
     Xm[g] = static_cast<float>(xm);
     Ym[g] = static_cast<float>(ym);
     Z[g] = static_cast<float>(z);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "batch_pipeline.h"
+#include "sincos_estimate.h"
 #include "vector_math.h"
 
 namespace {
@@ -101,8 +102,13 @@ TEST(VectorMath, AcceptedLanesRoundLikeTheScalarLibraryOnEveryPath) {
   }
 }
 
-// The inline estimates of inverse_trig.h against the C library: within a few
-// ulps on a million floats of each function's whole domain, every interval
+double SinEstimate(double x) { return vm::SinCosEstimate(x).sin; }
+double CosEstimate(double x) { return vm::SinCosEstimate(x).cos; }
+
+// The inline estimates of inverse_trig.h and sincos_estimate.h against the C
+// library: within a few
+// ulps on a million floats of each function's whole domain (for sine and
+// cosine, the reduced range), every interval
 // boundary and edge value (an exhaustive run over all 2^32 floats once gave
 // at most 1 ulp, 2^-52 relative, for both), and on the adversarial inputs
 // an accepted lane always rounds to the C library's float.
@@ -114,12 +120,17 @@ TEST(InverseTrig, EstimatesStayFarInsideTheMarginAndAcceptedLanesRoundExactly) {
     const Function& domain;
   };
   const Estimate estimates[] = {{"acos", vm::AcosEstimate, Acos, kFunctions[0]},
-                                {"atan", vm::AtanEstimate, Atan, kFunctions[1]}};
+                                {"atan", vm::AtanEstimate, Atan, kFunctions[1]},
+                                {"sin", SinEstimate, Sin, kFunctions[2]},
+                                {"cos", CosEstimate, Cos, kFunctions[3]}};
   std::mt19937 random(777);
   std::uniform_int_distribution<std::uint32_t> bits;
   for (const Estimate& e : estimates) {
     std::vector<double> in = AdversarialInputs(e.domain);
-    for (double edge : {0.4375, 0.6875, 1.1875, 2.4375, 0.5, 1e-8, 1e8, 1e300}) {
+    const bool periodic = e.name[0] == 's' || e.name[0] == 'c';
+    for (double edge : {0.4375, 0.6875, 1.1875, 2.4375, 0.5, 1e-8, 1e8, 1e300, 0.785398163397448,
+                        2.356194490192345, 3.141592653589793, 4.71238898038469, 1e5}) {
+      if (periodic && !(edge <= vm::kSinCosLimit)) continue;
       for (double v : {edge, -edge, std::nextafter(edge, 0.0), std::nextafter(edge, 10.0)}) {
         in.push_back(v);
       }
@@ -129,10 +140,14 @@ TEST(InverseTrig, EstimatesStayFarInsideTheMarginAndAcceptedLanesRoundExactly) {
       const std::uint32_t b = bits(random);
       std::memcpy(&f, &b, sizeof(f));
       if (std::string(e.name) == "acos") f = std::fmod(f, 1.0f);
+      // The sine and cosine estimates reduce arguments up to kSinCosLimit.
+      if (e.name[0] == 's' || e.name[0] == 'c') f = std::fmod(f, 8e5f);
       in.push_back(static_cast<double>(f));
     }
     double worst = 0.0;
     for (double x : in) {
+      // Beyond the reduction the array functions call the C library instead.
+      if (periodic && !(std::fabs(x) <= vm::kSinCosLimit)) continue;
       const double want = e.scalar(x);
       const double got = e.estimate(x);
       if (std::isfinite(want) && want != 0.0 && std::isfinite(x)) {
