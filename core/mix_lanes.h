@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "kernel_set.h"
 #include "sampling.h"
@@ -54,15 +55,15 @@ inline void MixLanesScalar(const SourceFrame& src, const MixLaneArrays& a, PIXEL
 
 #ifdef LENS_AVX2_KERNELS
 
-// Writes the channels of `count` lanes (int32 each, truncated to short as
-// MixChannel does).
-inline void StoreMixed(const std::int32_t* y, const std::int32_t* cb, const std::int32_t* cr,
-                       PIXEL_YC* const* out, int count) {
+// Writes `count` mixed pixels: luma and blue packed in one 32-bit word
+// (luma in the low half, as the pixel lies in memory), red in another; each
+// truncated to short as MixChannel does.
+inline void StoreMixed(const std::int32_t* luma_blue, const std::int32_t* red, PIXEL_YC* const* out,
+                       int count) {
   for (int i = 0; i < count; ++i) {
-    PIXEL_YC* const o = out[i];
-    o->y = static_cast<short>(y[i]);
-    o->cb = static_cast<short>(cb[i]);
-    o->cr = static_cast<short>(cr[i]);
+    const short r = static_cast<short>(red[i]);
+    std::memcpy(out[i], &luma_blue[i], 4);
+    std::memcpy(reinterpret_cast<char*>(out[i]) + 4, &r, 2);
   }
 }
 
@@ -81,6 +82,67 @@ LENS_AVX512_TARGET inline __m512i MixChannel16(const __m512* p, const __m512* w)
   return _mm512_cvttps_epi32(s);
 }
 
+// The order of the 16-bit words in a run of 16 pixels (StoreRun16): word j
+// is channel j % 3 of pixel j / 3, or of pixel 15 - j / 3 for a run written
+// in reverse; channel c of lane i sits at c * 16 + i. Words 48 to 63 are
+// not stored.
+struct RunOrder {
+  alignas(64) short words[2][64];
+  constexpr RunOrder() : words{} {
+    for (int j = 0; j < 48; ++j) {
+      words[0][j] = static_cast<short>(j % 3 * 16 + j / 3);
+      words[1][j] = static_cast<short>(j % 3 * 16 + (15 - j / 3));
+    }
+  }
+};
+constexpr RunOrder kRunOrder{};
+
+// When the 16 lanes go to 16 adjacent pixels, in order or in reverse order
+// (the rows of a remap), writes their channels (int32 each, truncated to
+// short as MixChannel does) as one run of 96 bytes and returns true;
+// otherwise writes nothing and returns false.
+LENS_AVX512_TARGET inline bool StoreRun16(__m512i y, __m512i cb, __m512i cr,
+                                          PIXEL_YC* const* out) {
+  // The lanes' addresses against out[0] + 6 i and out[0] - 6 i (pointers of
+  // 64 or, in the 32-bit Windows build, 32 bits).
+  bool forward, backward;
+  if constexpr (sizeof(PIXEL_YC*) == 8) {
+    const __m512i steps = _mm512_setr_epi64(0, 6, 12, 18, 24, 30, 36, 42);
+    const __m512i eight_pixels = _mm512_set1_epi64(48);
+    const __m512i lanes_0_7 = _mm512_loadu_si512(out);
+    const __m512i lanes_8_15 = _mm512_loadu_si512(out + 8);
+    const __m512i first =
+        _mm512_set1_epi64(static_cast<long long>(reinterpret_cast<std::uintptr_t>(out[0])));
+    const __m512i ahead = _mm512_add_epi64(first, steps);
+    const __m512i behind = _mm512_sub_epi64(first, steps);
+    forward = (_mm512_cmpeq_epi64_mask(lanes_0_7, ahead) &
+               _mm512_cmpeq_epi64_mask(lanes_8_15, _mm512_add_epi64(ahead, eight_pixels))) == 0xFF;
+    backward =
+        (_mm512_cmpeq_epi64_mask(lanes_0_7, behind) &
+         _mm512_cmpeq_epi64_mask(lanes_8_15, _mm512_sub_epi64(behind, eight_pixels))) == 0xFF;
+  } else {
+    const __m512i steps =
+        _mm512_setr_epi32(0, 6, 12, 18, 24, 30, 36, 42, 48, 54, 60, 66, 72, 78, 84, 90);
+    const __m512i lanes = _mm512_loadu_si512(out);
+    const __m512i first =
+        _mm512_set1_epi32(static_cast<int>(reinterpret_cast<std::uintptr_t>(out[0])));
+    forward = _mm512_cmpeq_epi32_mask(lanes, _mm512_add_epi32(first, steps)) == 0xFFFF;
+    backward = _mm512_cmpeq_epi32_mask(lanes, _mm512_sub_epi32(first, steps)) == 0xFFFF;
+  }
+  if (!forward && !backward) return false;
+  // Luma (words 0 to 15) and blue (16 to 31) in one vector, red in another.
+  const __m512i a = _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvtepi32_epi16(y)),
+                                       _mm512_cvtepi32_epi16(cb), 1);
+  const __m512i b = _mm512_castsi256_si512(_mm512_cvtepi32_epi16(cr));
+  const short* const order = kRunOrder.words[forward ? 0 : 1];
+  const __m512i head = _mm512_permutex2var_epi16(a, _mm512_load_si512(order), b);
+  const __m512i tail = _mm512_permutex2var_epi16(a, _mm512_load_si512(order + 32), b);
+  char* const start = reinterpret_cast<char*>(forward ? out[0] : out[15]);
+  _mm512_storeu_si512(start, head);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(start + 64), _mm512_castsi512_si256(tail));
+  return true;
+}
+
 LENS_AVX2_TARGET inline void MixLanesAvx2(const SourceFrame& src, const MixLaneArrays& a,
                                           PIXEL_YC fill, int n) {
   const int* const base = reinterpret_cast<const int*>(src.pixels);
@@ -91,7 +153,8 @@ LENS_AVX2_TARGET inline void MixLanesAvx2(const SourceFrame& src, const MixLaneA
   const __m256i fill_y = _mm256_set1_epi32(fill.y);
   const __m256i fill_cb = _mm256_set1_epi32(fill.cb);
   const __m256i fill_cr = _mm256_set1_epi32(fill.cr);
-  alignas(32) std::int32_t ys[8], cbs[8], crs[8];
+  const __m256i low_half = _mm256_set1_epi32(0xFFFF);
+  alignas(32) std::int32_t luma_blue[8], red[8];
   int k = 0;
   for (; k + 8 <= n; k += 8) {
     const __m256i x0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a.x0 + k));
@@ -124,13 +187,14 @@ LENS_AVX2_TARGET inline void MixLanesAvx2(const SourceFrame& src, const MixLaneA
     const __m256 w01 = _mm256_mul_ps(_mm256_sub_ps(one, fx), fy);
     const __m256 w11 = _mm256_mul_ps(fy, fx);
     const __m256 w[4] = {w00, w10, w01, w11};
-    _mm256_store_si256(reinterpret_cast<__m256i*>(ys),
-                       _mm256_blendv_epi8(MixChannel8(y, w), fill_y, fill_lane));
-    _mm256_store_si256(reinterpret_cast<__m256i*>(cbs),
-                       _mm256_blendv_epi8(MixChannel8(cb, w), fill_cb, fill_lane));
-    _mm256_store_si256(reinterpret_cast<__m256i*>(crs),
-                       _mm256_blendv_epi8(MixChannel8(cr, w), fill_cr, fill_lane));
-    StoreMixed(ys, cbs, crs, a.out + k, 8);
+    const __m256i mixed_y = _mm256_blendv_epi8(MixChannel8(y, w), fill_y, fill_lane);
+    const __m256i mixed_cb = _mm256_blendv_epi8(MixChannel8(cb, w), fill_cb, fill_lane);
+    const __m256i mixed_cr = _mm256_blendv_epi8(MixChannel8(cr, w), fill_cr, fill_lane);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(luma_blue),
+                       _mm256_or_si256(_mm256_and_si256(mixed_y, low_half),
+                                       _mm256_slli_epi32(mixed_cb, 16)));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(red), mixed_cr);
+    StoreMixed(luma_blue, red, a.out + k, 8);
   }
   MixLanesScalar(src, a, fill, k, n);
 }
@@ -145,7 +209,8 @@ LENS_AVX512_TARGET inline void MixLanesAvx512(const SourceFrame& src, const MixL
   const __m512i fill_y = _mm512_set1_epi32(fill.y);
   const __m512i fill_cb = _mm512_set1_epi32(fill.cb);
   const __m512i fill_cr = _mm512_set1_epi32(fill.cr);
-  alignas(64) std::int32_t ys[16], cbs[16], crs[16];
+  const __m512i low_half = _mm512_set1_epi32(0xFFFF);
+  alignas(64) std::int32_t luma_blue[16], red[16];
   int k = 0;
   for (; k + 16 <= n; k += 16) {
     const __m512i x0 = _mm512_loadu_si512(a.x0 + k);
@@ -174,10 +239,15 @@ LENS_AVX512_TARGET inline void MixLanesAvx512(const SourceFrame& src, const MixL
     const __m512 w01 = _mm512_mul_ps(_mm512_sub_ps(one, fx), fy);
     const __m512 w11 = _mm512_mul_ps(fy, fx);
     const __m512 w[4] = {w00, w10, w01, w11};
-    _mm512_store_si512(ys, _mm512_mask_blend_epi32(sampled, fill_y, MixChannel16(y, w)));
-    _mm512_store_si512(cbs, _mm512_mask_blend_epi32(sampled, fill_cb, MixChannel16(cb, w)));
-    _mm512_store_si512(crs, _mm512_mask_blend_epi32(sampled, fill_cr, MixChannel16(cr, w)));
-    StoreMixed(ys, cbs, crs, a.out + k, 16);
+    const __m512i mixed_y = _mm512_mask_blend_epi32(sampled, fill_y, MixChannel16(y, w));
+    const __m512i mixed_cb = _mm512_mask_blend_epi32(sampled, fill_cb, MixChannel16(cb, w));
+    const __m512i mixed_cr = _mm512_mask_blend_epi32(sampled, fill_cr, MixChannel16(cr, w));
+    if (!StoreRun16(mixed_y, mixed_cb, mixed_cr, a.out + k)) {
+      _mm512_store_si512(luma_blue, _mm512_or_si512(_mm512_and_si512(mixed_y, low_half),
+                                                    _mm512_slli_epi32(mixed_cb, 16)));
+      _mm512_store_si512(red, mixed_cr);
+      StoreMixed(luma_blue, red, a.out + k, 16);
+    }
   }
   MixLanesScalar(src, a, fill, k, n);
 }
