@@ -51,7 +51,10 @@ inline SinCos SinCosEstimate(double x) {
   // n = x * 2/pi rounded to the nearest integer (ties to even); n * kPio2_1
   // is exact for |n| < 2^20, and so is r.
   const double fn = (x * kInvPio2 + kRound) - kRound;
-  const std::int32_t quadrant = static_cast<std::int32_t>(fn) & 3;
+  // Beyond the limit (and for NaN) the result is not used: keep the integer
+  // conversion defined there.
+  const double fn_in_range = (fn >= -1e9) & (fn <= 1e9) ? fn : 0.0;
+  const std::int32_t quadrant = static_cast<std::int32_t>(fn_in_range) & 3;
   const double t = x - fn * kPio2_1;
   double w = fn * kPio2_2;
   const double r = t - w;
