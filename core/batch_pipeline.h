@@ -100,41 +100,28 @@ inline void TurnBatch(PixelBatch& b, const ViewRotation& rotation, bool equirect
   }
 }
 
-// AnglesOf from the estimates of inverse_trig.h, branch-free: theta =
-// acos(axis), phi from num / den (den < 0 takes pi - atan(-q)). `decided` is
-// 0 where the float rounding of either angle could depend on the estimates'
-// error, and where den is 0 or NaN (AnglesOf's other branches): such lanes
-// are recomputed by AnglesOf.
-struct EstimatedAngles {
-  SourceAngles angles;
-  std::int32_t decided;
-};
-
-inline EstimatedAngles EstimateAngles(const TurnedRay& ray) {
-  const double pi = static_cast<double>(kPi);
-  const float den = ray.den;
-  const float q = ray.num / den;
-  const bool negative = den < 0.0f;
-  const double theta = vmath::AcosEstimate(static_cast<double>(ray.axis));
-  const double t = vmath::AtanEstimate(static_cast<double>(negative ? -q : q));
-  const double phi = negative ? pi - t : t;
-  const double phi_margin = ((negative ? pi : 0.0) + vmath::Abs(t)) * vmath::kMargin;
-  const bool decided = ((den > 0.0f) | negative) &
-                       vmath::RoundsSafely(theta, vmath::Abs(theta) * vmath::kMargin) &
-                       vmath::RoundsSafely(phi, phi_margin);
-  return EstimatedAngles{SourceAngles{static_cast<float>(theta), static_cast<float>(phi)},
-                         decided ? 1 : 0};
-}
-
-// Stage 2: the angles of every lane (EstimateAngles), then the rare lanes
-// to recompute.
+// Stage 2: theta = acos(axis) and phi from num / den, as AnglesOf, from the
+// estimates of inverse_trig.h in the same loop (no pass over arrays).
 inline int AnglesBatch(PixelBatch& b) {
   const int n = b.n;
+  const double pi = static_cast<double>(kPi);
+  // Branch-free over all lanes first; the rare lanes to recompute after.
   for (int k = 0; k < n; ++k) {
-    const EstimatedAngles e = EstimateAngles(TurnedRay{b.axis[k], b.den[k], b.num[k]});
-    b.theta[k] = e.angles.theta;
-    b.phi[k] = e.angles.phi;
-    b.recompute[k] = e.decided == 0;
+    const float den = b.den[k];
+    const float q = b.num[k] / den;
+    const bool negative = den < 0.0f;
+    const double theta = vmath::AcosEstimate(static_cast<double>(b.axis[k]));
+    // den < 0 takes atan(-q); den = 0 or NaN lanes are recomputed below.
+    const double t = vmath::AtanEstimate(static_cast<double>(negative ? -q : q));
+    const double phi = negative ? pi - t : t;
+    const double phi_margin = ((negative ? pi : 0.0) + vmath::Abs(t)) * vmath::kMargin;
+    // den = 0 or NaN: AnglesOf's other branches.
+    const bool ok = ((den > 0.0f) | negative) &
+                    vmath::RoundsSafely(theta, vmath::Abs(theta) * vmath::kMargin) &
+                    vmath::RoundsSafely(phi, phi_margin);
+    b.theta[k] = static_cast<float>(theta);
+    b.phi[k] = static_cast<float>(phi);
+    b.recompute[k] = !ok;
   }
   int recomputed = 0;
   for (int k = 0; k < n; ++k) {
@@ -396,6 +383,7 @@ inline int SampleEquirectangularBatch(PixelBatch& b, const ViewRotation& view_ro
   const LensModel m = model;
   const SourceFrame src = source;
   const SampleOptions options{bilinear, sample_options.green_back, true};
+  const double pi = static_cast<double>(kPi);
   const int n = b.n;
   const float* __restrict X = b.X;
   const float* __restrict Y = b.Y;
@@ -416,10 +404,21 @@ inline int SampleEquirectangularBatch(PixelBatch& b, const ViewRotation& view_ro
     for (int k = 0; k < n; ++k) admit[k] = admitted[k] ? 1 : 0;
   }
   for (int k = 0; k < n; ++k) {
-    const EstimatedAngles e =
-        EstimateAngles(TurnRay<filter>(X[k], Y[k], Zc[k], Zs[k], rotation, true));
-    const AdmittedPosition a = AdmitPosition<filter>(
-        src, MapEquirectangular<filter>(m, e.angles), options, !masked || admit[k] != 0);
+    const TurnedRay ray = TurnRay<filter>(X[k], Y[k], Zc[k], Zs[k], rotation, true);
+    // As AnglesBatch.
+    const float den = ray.den;
+    const float q = ray.num / den;
+    const bool negative = den < 0.0f;
+    const double theta = vmath::AcosEstimate(static_cast<double>(ray.axis));
+    const double t = vmath::AtanEstimate(static_cast<double>(negative ? -q : q));
+    const double phi = negative ? pi - t : t;
+    const double phi_margin = ((negative ? pi : 0.0) + vmath::Abs(t)) * vmath::kMargin;
+    const bool ok = ((den > 0.0f) | negative) &
+                    vmath::RoundsSafely(theta, vmath::Abs(theta) * vmath::kMargin) &
+                    vmath::RoundsSafely(phi, phi_margin);
+    const SourceAngles angles{static_cast<float>(theta), static_cast<float>(phi)};
+    const AdmittedPosition a = AdmitPosition<filter>(src, MapEquirectangular<filter>(m, angles),
+                                                     options, !masked || admit[k] != 0);
     const LanePlace place = PlaceLane<filter, bilinear>(a, src, options);
     if (bilinear) {
       take[k] = place.take;
@@ -432,7 +431,7 @@ inline int SampleEquirectangularBatch(PixelBatch& b, const ViewRotation& view_ro
     } else {
       source_index[k] = place.source;
     }
-    redo[k] = e.decided ^ 1;
+    redo[k] = ok ? 0 : 1;
   }
   int recomputed = 0;
   for (int k = 0; k < n; ++k) {
@@ -462,6 +461,7 @@ inline int SampleLensBatch(PixelBatch& b, const ViewRotation& view_rotation,
   const LensModel m = model;
   const SourceFrame src = source;
   const SampleOptions options{bilinear, sample_options.green_back, false};
+  const double pi = static_cast<double>(kPi);
   const int n = b.n;
   const float* __restrict X = b.X;
   const float* __restrict Y = b.Y;
@@ -478,13 +478,25 @@ inline int SampleLensBatch(PixelBatch& b, const ViewRotation& view_rotation,
     return projection == SourceProjection::Equisolid ? t * 0.5 : t;
   };
   for (int k = 0; k < n; ++k) {
-    const EstimatedAngles e =
-        EstimateAngles(TurnRay<filter>(X[k], Y[k], Zc[k], Zs[k], rotation, false));
-    theta_of[k] = e.angles.theta;
-    phi_of[k] = e.angles.phi;
-    psi_arg[k] = static_cast<double>(-e.angles.phi);
-    theta_arg[k] = theta_argument(e.angles.theta);
-    redo[k] = e.decided ^ 1;
+    const TurnedRay ray = TurnRay<filter>(X[k], Y[k], Zc[k], Zs[k], rotation, false);
+    // As AnglesBatch.
+    const float den = ray.den;
+    const float q = ray.num / den;
+    const bool negative = den < 0.0f;
+    const double theta = vmath::AcosEstimate(static_cast<double>(ray.axis));
+    const double t = vmath::AtanEstimate(static_cast<double>(negative ? -q : q));
+    const double phi = negative ? pi - t : t;
+    const double phi_margin = ((negative ? pi : 0.0) + vmath::Abs(t)) * vmath::kMargin;
+    const bool ok = ((den > 0.0f) | negative) &
+                    vmath::RoundsSafely(theta, vmath::Abs(theta) * vmath::kMargin) &
+                    vmath::RoundsSafely(phi, phi_margin);
+    const float theta_f = static_cast<float>(theta);
+    const float phi_f = static_cast<float>(phi);
+    theta_of[k] = theta_f;
+    phi_of[k] = phi_f;
+    psi_arg[k] = static_cast<double>(-phi_f);
+    theta_arg[k] = theta_argument(theta_f);
+    redo[k] = ok ? 0 : 1;
   }
   int recomputed = 0;
   for (int k = 0; k < n; ++k) {
