@@ -20,6 +20,7 @@
 
 #include "geometry.h"
 #include "inverse_trig.h"
+#include "inverse_trig_float.h"
 #include "kernel_set.h"
 #include "lens_models.h"
 #include "mix_lanes.h"
@@ -368,27 +369,26 @@ inline void WritePlaced(const PixelBatch& b, const SourceFrame& src, PIXEL_YC fi
   }
 }
 
-// Stages 1 to 4 for a panorama source in one pass over the lanes: the turn,
-// the angle estimates, the panorama position, the in-range test and the
-// source pixels, as the separate stages compute them, then the lanes whose
-// angles cannot be decided again by the per-pixel functions, then the reads
-// and writes. The caller makes sure that every pixel index of the source
-// fits an int32.
-template <Filter filter, KernelSet set, bool bilinear, bool masked>
-inline int SampleEquirectangularBatch(PixelBatch& b, const ViewRotation& view_rotation,
-                                      const LensModel& model, const SourceFrame& source,
-                                      const SampleOptions& sample_options, const bool* admitted) {
-  // Local copies with the sampler and the wrap as constants.
+// The turn, the angle estimates in double, the panorama position, the
+// in-range test and the source pixels of lanes 0 .. b.n - 1, as the separate
+// stages compute them; the lanes whose angles cannot be decided are redone
+// by the per-pixel functions. Fills source (nearest) or take and the taps
+// (bilinear). b.admit holds the output mask when `masked`.
+template <Filter filter, bool bilinear, bool masked>
+inline int PlaceEquirectangularLanes(PixelBatch& b, const ViewRotation& view_rotation,
+                                     const LensModel& model, const SourceFrame& source,
+                                     const SampleOptions& options) {
+  // Local copies: the compiler need not reload them after each lane's stores.
   const ViewRotation rotation = view_rotation;
   const LensModel m = model;
   const SourceFrame src = source;
-  const SampleOptions options{bilinear, sample_options.green_back, true};
   const double pi = static_cast<double>(kPi);
   const int n = b.n;
   const float* __restrict X = b.X;
   const float* __restrict Y = b.Y;
   const float* __restrict Zc = b.Zc;
   const float* __restrict Zs = b.Zs;
+  const std::int32_t* __restrict admit = b.admit;
   std::int32_t* __restrict source_index = b.source;
   std::int32_t* __restrict take = b.take;
   std::int32_t* __restrict redo = b.redo;
@@ -398,11 +398,6 @@ inline int SampleEquirectangularBatch(PixelBatch& b, const ViewRotation& view_ro
   std::int32_t* __restrict y1 = b.y1;
   float* __restrict fx = b.fx;
   float* __restrict fy = b.fy;
-  // The mask as 32-bit lanes: a bool array in the loop below keeps it scalar.
-  std::int32_t* __restrict admit = b.admit;
-  if (masked) {
-    for (int k = 0; k < n; ++k) admit[k] = admitted[k] ? 1 : 0;
-  }
   for (int k = 0; k < n; ++k) {
     const TurnedRay ray = TurnRay<filter>(X[k], Y[k], Zc[k], Zs[k], rotation, true);
     // As AnglesBatch.
@@ -439,9 +434,124 @@ inline int SampleEquirectangularBatch(PixelBatch& b, const ViewRotation& view_ro
     const SourceAngles angles =
         AnglesOf(TurnRay<filter>(b.X[k], b.Y[k], b.Zc[k], b.Zs[k], rotation, true));
     const AdmittedPosition a = AdmitPosition<filter>(src, MapToSource<filter>(m, angles), options,
-                                                     !masked || admitted[k]);
+                                                     !masked || b.admit[k] != 0);
     StorePlace<bilinear>(b, k, PlaceLane<filter, bilinear>(a, src, options));
     ++recomputed;
+  }
+  return recomputed;
+}
+
+// Relative bound on the distance between the panorama position of the exact
+// angles and the position that PlaceNearestQuick computes from the float
+// estimates: the estimates' bound, then at most one rounding of phi, one of
+// its turn by 2 pi and two on each side of the scale to pixels (the
+// reference divides by 2 pi and multiplies by W; the estimate multiplies by
+// W / 2 pi), 2^-21 in all; twice that, so that the rounding of the ends
+// themselves cannot cut the bracket.
+constexpr float kQuickPositionMargin = 2.0f * (vmath::kFloatEstimateError + 0x1p-21f);
+
+// The nearest sampler's quick pass: the source pixel from the float
+// estimates of theta and phi (inverse_trig_float.h). The estimates give the
+// panorama position to within kQuickPositionMargin; the pass takes the
+// position's two ends, lo and hi, through the filter's in-range test and
+// pixel choice, and accepts the lane when both ends admit it and give the
+// same pixel. Those steps never decrease as x or y grows, except where x
+// wraps at the seam (x >= W reads column 0; both ends give the same column
+// there only when the whole bracket lies past the seam, as the bracket is
+// far narrower than the frame). The sign of the exact phi, which picks
+// MapEquirectangular's turn by 2 pi, is the estimate's (the relative bound
+// holds down to zero; phi never exceeds 3 pi / 2, so the turn down never
+// applies). So the exact angles give the accepted pixel too. Other lanes
+// are marked in redo; den = 0 and NaN lanes among them.
+template <Filter filter, bool masked>
+inline void PlaceNearestQuick(PixelBatch& b, const ViewRotation& view_rotation,
+                              const LensModel& model, const SourceFrame& source,
+                              const SampleOptions& options) {
+  const ViewRotation rotation = view_rotation;
+  const SourceFrame src = source;
+  const float two_pi = model.pi * 2.0f;
+  const float x_scale = static_cast<float>(model.w) / two_pi;
+  const float y_scale = static_cast<float>(model.h - 1) / model.pi;
+  const int n = b.n;
+  const float* __restrict X = b.X;
+  const float* __restrict Y = b.Y;
+  const float* __restrict Zc = b.Zc;
+  const float* __restrict Zs = b.Zs;
+  const std::int32_t* __restrict admit = b.admit;
+  std::int32_t* __restrict source_index = b.source;
+  std::int32_t* __restrict hi_index = b.take;  // unused by the nearest sampler
+  std::int32_t* __restrict redo = b.redo;
+  for (int k = 0; k < n; ++k) {
+    const TurnedRay ray = TurnRay<filter>(X[k], Y[k], Zc[k], Zs[k], rotation, true);
+    const float den = ray.den;
+    const float q = ray.num / den;
+    const bool negative = den < 0.0f;
+    const float theta = vmath::AcosEstimateF(ray.axis);
+    const float t = vmath::AtanEstimateF(negative ? -q : q);
+    float phi = negative ? kPi - t : t;
+    phi = phi < 0.0f ? phi + two_pi : phi;
+    const float x = phi * x_scale;
+    const float y = theta * y_scale;
+    const float margin_x = x * kQuickPositionMargin;
+    const float margin_y = y * kQuickPositionMargin;
+    const bool admit_lane = !masked || admit[k] != 0;
+    const AdmittedPosition lo = AdmitPosition<filter>(
+        src, SourcePoint{x - margin_x, y - margin_y, false}, options, admit_lane);
+    const AdmittedPosition hi = AdmitPosition<filter>(
+        src, SourcePoint{x + margin_x, y + margin_y, false}, options, admit_lane);
+    source_index[k] = PlaceLane<filter, false>(lo, src, options).source;
+    hi_index[k] = PlaceLane<filter, false>(hi, src, options).source;
+    redo[k] = ((den > 0.0f) | negative) ? 0 : 1;
+  }
+  // (A separate loop: the index comparisons joined to the float ones above
+  // keep the loop scalar.) A lane that the mask turns away needs no angles.
+  for (int k = 0; k < n; ++k) {
+    const bool admit_lane = !masked || admit[k] != 0;
+    const std::int32_t lo = source_index[k];
+    const bool undecided = (redo[k] != 0) | (lo < 0) | (lo != hi_index[k]);
+    redo[k] = (admit_lane & undecided) ? 1 : 0;
+  }
+}
+
+// Stages 1 to 4 for a panorama source: the source pixels of every lane
+// (for the nearest sampler the quick pass first, then the double pass over
+// the lanes it leaves), then the reads and writes. The caller makes sure
+// that every pixel index of the source fits an int32.
+template <Filter filter, KernelSet set, bool bilinear, bool masked>
+inline int SampleEquirectangularBatch(PixelBatch& b, const ViewRotation& rotation,
+                                      const LensModel& model, const SourceFrame& src,
+                                      const SampleOptions& sample_options, const bool* admitted) {
+  // The sampler and the wrap as constants.
+  const SampleOptions options{bilinear, sample_options.green_back, true};
+  const int n = b.n;
+  // The mask as 32-bit lanes: a bool array in the loops keeps them scalar.
+  if (masked) {
+    for (int k = 0; k < n; ++k) b.admit[k] = admitted[k] ? 1 : 0;
+  }
+  int recomputed = 0;
+  if (bilinear || !(model.pi > 0.0f)) {
+    recomputed = PlaceEquirectangularLanes<filter, bilinear, masked>(b, rotation, model, src, options);
+  } else {
+    PlaceNearestQuick<filter, masked>(b, rotation, model, src, options);
+    // The lanes left over, gathered at the front of a second batch.
+    PixelBatch rest;
+    int m = 0;
+    std::int32_t lane[kBatchLanes];
+    for (int k = 0; k < n; ++k) {
+      if (b.redo[k] == 0) continue;
+      lane[m] = k;
+      rest.X[m] = b.X[k];
+      rest.Y[m] = b.Y[k];
+      rest.Zc[m] = b.Zc[k];
+      rest.Zs[m] = b.Zs[k];
+      rest.admit[m] = masked ? b.admit[k] : 1;
+      ++m;
+    }
+    if (m > 0) {
+      rest.n = m;
+      recomputed = PlaceEquirectangularLanes<filter, false, masked>(rest, rotation, model, src, options);
+      for (int i = 0; i < m; ++i) b.source[lane[i]] = rest.source[i];
+    }
   }
   WritePlaced<set, bilinear>(b, src, options.green_back ? GreenBack : kBlack);
   return recomputed;

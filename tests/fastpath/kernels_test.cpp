@@ -3,6 +3,7 @@
 // and every stage gives the per-pixel functions' bits lane by lane.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "batch_pipeline.h"
+#include "controls.h"
 #include "sincos_estimate.h"
 #include "vector_math.h"
 
@@ -352,6 +354,106 @@ TEST(BatchStages, SamplingMatchesSampleOrFillOnEveryBound) {
     CheckSampling<lens::Filter::Varnel>(pixels, w, h, stride);
     CheckSampling<lens::Filter::Oskuda>(pixels, w, h, stride);
     CheckSampling<lens::Filter::Trimbel>(pixels, w, h, stride);
+  }
+}
+
+// RunBatch<filter, set> for a panorama source, by the instruction set.
+template <lens::Filter filter>
+void RunBatchWith(lens::KernelSet set, lens::PixelBatch& b, const lens::ViewRotation& r,
+                  const lens::LensModel& m, const lens::SourceFrame& src,
+                  const lens::SampleOptions& options, const bool* admitted) {
+  switch (set) {
+    case lens::KernelSet::Baseline:
+      lens::RunBatch<filter, lens::KernelSet::Baseline>(b, r, m, src, options, admitted);
+      return;
+    case lens::KernelSet::Avx2:
+      lens::RunBatch<filter, lens::KernelSet::Avx2>(b, r, m, src, options, admitted);
+      return;
+    case lens::KernelSet::Avx512:
+      lens::RunBatch<filter, lens::KernelSet::Avx512>(b, r, m, src, options, admitted);
+      return;
+  }
+}
+
+// The panorama-source pass (for the nearest sampler the quick float pass,
+// then the double pass, then the per-pixel functions) against the per-pixel
+// chain, ray by ray: random unit rays, rays on the seam (phi = 0 from either
+// side, and +-0), at the poles, on den = 0, NaN and infinite components, on
+// tiny and ordinary panoramas, with and without the mask.
+template <lens::Filter filter>
+void CheckPanoramaPass(const lens::ViewRotation& rotation, int w, int h) {
+  const int stride = w + 3;
+  std::vector<PIXEL_YC> pixels(static_cast<size_t>(stride) * (h > 0 ? h : 1));
+  for (size_t i = 0; i < pixels.size(); ++i)
+    pixels[i] = PIXEL_YC{static_cast<short>(i * 31), static_cast<short>(i % 4093), static_cast<short>(-static_cast<int>(i % 999))};
+  const lens::SourceFrame src{pixels.data(), w, h, stride};
+  const lens::LensModel m = lens::PrepareLens(lens::SourceProjection::Equirectangular, 180.0f,
+                                              360.0f, 0.0f, 0.0f, lens::kPi, w, h);
+  std::vector<std::array<float, 3>> rays;
+  const std::vector<float> v = EdgeComponents();
+  for (float a : v)
+    for (float b : v)
+      for (float c : v) rays.push_back({a, b, c});
+  std::mt19937 random(5);
+  std::uniform_real_distribution<float> component(-1.0f, 1.0f);
+  for (int i = 0; i < 6000; ++i) {
+    float x = component(random), y = component(random), z = component(random);
+    const float norm = std::sqrt(x * x + y * y + z * z);
+    rays.push_back({x / norm, y / norm, z / norm});
+    // Next to the seam and the poles.
+    rays.push_back({x / norm, 1e-6f * y, z / norm});
+    rays.push_back({1e-5f * x, 1e-5f * y, 1.0f});
+  }
+  lens::PixelBatch& b = FreshBatch();
+  bool admitted[lens::kBatchLanes];
+  std::vector<PIXEL_YC> out(lens::kBatchLanes), want(lens::kBatchLanes);
+  for (bool bilinear : {false, true}) {
+    const lens::SampleOptions options{bilinear, false, true};
+    for (bool masked : {false, true}) {
+      for (size_t start = 0; start < rays.size(); start += lens::kBatchLanes) {
+        const int n = static_cast<int>(std::min<size_t>(lens::kBatchLanes, rays.size() - start));
+        for (int k = 0; k < n; ++k) {
+          const std::array<float, 3>& ray = rays[start + k];
+          admitted[k] = !masked || (k % 3 != 0);
+          const lens::TurnedRay t = lens::TurnRay<filter>(
+              ray[0], ray[1], ray[2] * rotation.cos_pitch, ray[2] * rotation.sin_pitch, rotation, true);
+          lens::SampleOrFill<filter>(src, &want[k], lens::MapToSource<filter>(m, lens::AnglesOf(t)),
+                                     options, admitted[k]);
+        }
+        for (lens::KernelSet set : SupportedKernelSets()) {
+          b.n = n;
+          for (int k = 0; k < n; ++k) {
+            const std::array<float, 3>& ray = rays[start + k];
+            b.X[k] = ray[0];
+            b.Y[k] = ray[1];
+            b.Zc[k] = ray[2] * rotation.cos_pitch;
+            b.Zs[k] = ray[2] * rotation.sin_pitch;
+            b.out[k] = &out[k];
+            out[k] = PIXEL_YC{-1, -1, -1};
+          }
+          RunBatchWith<filter>(set, b, rotation, m, src, options, masked ? admitted : nullptr);
+          for (int k = 0; k < n; ++k) {
+            const std::array<float, 3>& ray = rays[start + k];
+            ASSERT_EQ(std::memcmp(&want[k], &out[k], sizeof(PIXEL_YC)), 0)
+                << "filter " << static_cast<int>(filter) << (bilinear ? " bilinear" : " nearest")
+                << (masked ? " masked" : "") << " ray " << ray[0] << " " << ray[1] << " " << ray[2]
+                << " size " << w << "x" << h << " " << lens::KernelSetName(set);
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(BatchStages, PanoramaPassMatchesThePerPixelChainOnEdgeRays) {
+  for (const lens::ViewRotation& r :
+       {lens::MakeViewRotation(0.0f, 0.0f, 0.0f), lens::MakeViewRotation(10.0f, 30.0f, -20.0f)}) {
+    for (auto [w, h] : {std::pair{3840, 1920}, std::pair{7, 5}, std::pair{1, 1}, std::pair{2, 1},
+                        std::pair{0, 0}}) {
+      CheckPanoramaPass<lens::Filter::Varnel>(r, w, h);
+      CheckPanoramaPass<lens::Filter::Oskuda>(r, w, h);
+      CheckPanoramaPass<lens::Filter::Trimbel>(r, w, h);
+    }
   }
 }
 
