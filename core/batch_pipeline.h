@@ -441,6 +441,25 @@ inline int PlaceEquirectangularLanes(PixelBatch& b, const ViewRotation& view_rot
   return recomputed;
 }
 
+// The lanes that a quick pass left in redo, each by the per-pixel functions
+// (a handful per batch: the array passes would spend more on their set-up).
+// Returns their number.
+template <Filter filter, bool masked>
+inline int PlaceRest(PixelBatch& b, const ViewRotation& rotation, const LensModel& model,
+                     const SourceFrame& src, const SampleOptions& options) {
+  int recomputed = 0;
+  for (int k = 0; k < b.n; ++k) {
+    if (b.redo[k] == 0) continue;
+    const SourceAngles angles = AnglesOf(
+        TurnRay<filter>(b.X[k], b.Y[k], b.Zc[k], b.Zs[k], rotation, options.equirectangular));
+    const AdmittedPosition a = AdmitPosition<filter>(src, MapToSource<filter>(model, angles),
+                                                     options, !masked || b.admit[k] != 0);
+    b.source[k] = PlaceLane<filter, false>(a, src, options).source;
+    ++recomputed;
+  }
+  return recomputed;
+}
+
 // Relative bound on the distance between the panorama position of the exact
 // angles and the position that PlaceNearestQuick computes from the float
 // estimates: the estimates' bound, then at most one rounding of phi, one of
@@ -533,44 +552,25 @@ inline int SampleEquirectangularBatch(PixelBatch& b, const ViewRotation& rotatio
     recomputed = PlaceEquirectangularLanes<filter, bilinear, masked>(b, rotation, model, src, options);
   } else {
     PlaceNearestQuick<filter, masked>(b, rotation, model, src, options);
-    // The lanes left over, gathered at the front of a second batch.
-    PixelBatch rest;
-    int m = 0;
-    std::int32_t lane[kBatchLanes];
-    for (int k = 0; k < n; ++k) {
-      if (b.redo[k] == 0) continue;
-      lane[m] = k;
-      rest.X[m] = b.X[k];
-      rest.Y[m] = b.Y[k];
-      rest.Zc[m] = b.Zc[k];
-      rest.Zs[m] = b.Zs[k];
-      rest.admit[m] = masked ? b.admit[k] : 1;
-      ++m;
-    }
-    if (m > 0) {
-      rest.n = m;
-      recomputed = PlaceEquirectangularLanes<filter, false, masked>(rest, rotation, model, src, options);
-      for (int i = 0; i < m; ++i) b.source[lane[i]] = rest.source[i];
-    }
+    recomputed = PlaceRest<filter, masked>(b, rotation, model, src, options);
   }
   WritePlaced<set, bilinear>(b, src, options.green_back ? GreenBack : kBlack);
   return recomputed;
 }
 
-// Stages 1 to 4 for a lens source: the turn and the angle estimates in one
-// pass, the angles that cannot be decided again by AnglesOf, the sines,
-// cosines and tangents over arrays, then the lens model, the in-range test
-// and the source pixels in a second pass, the positions that cannot be
-// decided again by MapToSource, then the reads and writes. The caller makes
-// sure that every pixel index of the source fits an int32.
-template <Filter filter, KernelSet set, SourceProjection projection, bool bilinear, bool masked>
-inline int SampleLensBatch(PixelBatch& b, const ViewRotation& view_rotation,
-                           const LensModel& model, const SourceFrame& source,
-                           const SampleOptions& sample_options, const bool* admitted) {
+// The source pixels of lanes 0 .. b.n - 1 for a lens source: the turn and
+// the angle estimates in one pass, the angles that cannot be decided again by
+// AnglesOf, the sines, cosines and tangents over arrays, then the lens model,
+// the in-range test and the source pixels in a second pass, the positions
+// that cannot be decided again by MapToSource. Fills source (nearest) or take
+// and the taps (bilinear). b.admit holds the output mask when `masked`.
+template <Filter filter, SourceProjection projection, bool bilinear, bool masked>
+inline int PlaceLensLanes(PixelBatch& b, const ViewRotation& view_rotation,
+                          const LensModel& model, const SourceFrame& source,
+                          const SampleOptions& options) {
   const ViewRotation rotation = view_rotation;
   const LensModel m = model;
   const SourceFrame src = source;
-  const SampleOptions options{bilinear, sample_options.green_back, false};
   const double pi = static_cast<double>(kPi);
   const int n = b.n;
   const float* __restrict X = b.X;
@@ -638,10 +638,7 @@ inline int SampleLensBatch(PixelBatch& b, const ViewRotation& view_rotation,
   std::int32_t* __restrict y1 = b.y1;
   float* __restrict fx = b.fx;
   float* __restrict fy = b.fy;
-  std::int32_t* __restrict admit = b.admit;
-  if (masked) {
-    for (int k = 0; k < n; ++k) admit[k] = admitted[k] ? 1 : 0;
-  }
+  const std::int32_t* __restrict admit = b.admit;
   for (int k = 0; k < n; ++k) {
     const double f = projection == SourceProjection::Equidistant ? 0.0 : f_theta[k];
     const LensLane lane = MapLensLane<projection>(m, theta_in[k], cos_psi[k], sin_psi[k], f);
@@ -667,10 +664,138 @@ inline int SampleLensBatch(PixelBatch& b, const ViewRotation& view_rotation,
   for (int k = 0; k < n; ++k) {
     if (b.redo[k] == 0) continue;
     const SourcePoint p = MapToSource<filter>(m, SourceAngles{b.theta[k], b.phi[k]});
-    const AdmittedPosition a =
-        AdmitPosition<filter>(src, p, options, !masked || admitted[k]);
+    const AdmittedPosition a = AdmitPosition<filter>(src, p, options, !masked || b.admit[k] != 0);
     StorePlace<bilinear>(b, k, PlaceLane<filter, bilinear>(a, src, options));
     ++recomputed;
+  }
+  return recomputed;
+}
+
+
+// Relative and absolute bounds of PlaceNearestLensQuick (see there).
+constexpr float kQuickDirectionError = 0x1p-20f;
+
+// The nearest sampler's quick pass for the equidistant lens: the source pixel
+// without the exact angles. The model places a lane at
+// (cos psi R + W / 2 - shift_x, sin psi R + H / 2 + shift_y), psi = -phi,
+// R = theta fov_scale W / pi. cos psi and sin psi are den / h and -num / h,
+// h = |(den, num)|, up to the roundings of phi (at most 2^-21.8 for
+// |phi| <= 3 pi / 2), of q (2^-25), of the float pi in the den < 0 branch
+// (2^-23.4) and of the float operations here (2^-22.4): within
+// kQuickDirectionError in all. theta comes from the float estimate
+// (inverse_trig_float.h) with its bracket. Each coordinate is then known to
+// within R (kQuickDirectionError + 2 kFloatEstimateError + 2^-22) plus two
+// roundings of the sum, and the pass doubles that. The two ends of each
+// coordinate go through the shift, the in-range test and the pixel choice,
+// which never decrease as a coordinate grows; a lane is taken when both
+// ends admit it and give the same pixel, when no corner of the box they
+// span is admitted (the fill; see below), or when both ends of theta's
+// bracket lie outside the lens's mask (the fill). Other lanes, den = 0,
+// NaN and rays of extreme length among them, are marked in redo.
+template <Filter filter, bool masked>
+inline void PlaceNearestLensQuick(PixelBatch& b, const ViewRotation& view_rotation,
+                                  const LensModel& model, const SourceFrame& source,
+                                  const SampleOptions& options) {
+  const ViewRotation rotation = view_rotation;
+  const SourceFrame src = source;
+  const float mask_limit = model.mask_limit;
+  const float shift_x = model.shift_x;
+  const float shift_y = model.shift_y;
+  const double W = static_cast<double>(model.w);
+  const float radius_scale =
+      static_cast<float>(model.fov_scale * W / static_cast<double>(model.pi));
+  const float half_w = static_cast<float>(W * 0.5);
+  const float half_h = static_cast<float>(static_cast<double>(model.h) * 0.5);
+  const float relative = kQuickDirectionError + 2.0f * vmath::kFloatEstimateError + 0x1p-22f;
+  const int n = b.n;
+  const float* __restrict X = b.X;
+  const float* __restrict Y = b.Y;
+  const float* __restrict Zc = b.Zc;
+  const float* __restrict Zs = b.Zs;
+  const std::int32_t* __restrict admit = b.admit;
+  std::int32_t* __restrict source_index = b.source;
+  // take and x0 are unused by the nearest sampler.
+  std::int32_t* __restrict hi_index = b.take;
+  std::int32_t* __restrict may_touch = b.x0;
+  std::int32_t* __restrict redo = b.redo;
+  for (int k = 0; k < n; ++k) {
+    const TurnedRay ray = TurnRay<filter>(X[k], Y[k], Zc[k], Zs[k], rotation, false);
+    const float den = ray.den;
+    const float num = ray.num;
+    const float h = vmath::SqrtF(den * den + num * num);
+    const float cos_psi = den / h;
+    const float sin_psi = -num / h;
+    const float theta_estimate = vmath::AcosEstimateF(ray.axis);
+    const vmath::Bracket theta = vmath::BracketOf(theta_estimate);
+    const float radius = theta_estimate * radius_scale;
+    const float x = cos_psi * radius + half_w;
+    const float y = sin_psi * radius + half_h;
+    const float margin_x = 2.0f * (radius * relative + (radius + half_w) * 0x1p-23f);
+    const float margin_y = 2.0f * (radius * relative + (radius + half_h) * 0x1p-23f);
+    const bool admit_lane = !masked || admit[k] != 0;
+    // The mask's test at both ends of theta (NaN: neither).
+    const bool inside = mask_limit > theta.hi;
+    const bool outside = theta.lo >= mask_limit;
+    const AdmittedPosition lo = AdmitPosition<filter>(
+        src, SourcePoint{(x - margin_x) - shift_x, (y - margin_y) + shift_y, false}, options,
+        admit_lane & inside);
+    const AdmittedPosition hi = AdmitPosition<filter>(
+        src, SourcePoint{(x + margin_x) - shift_x, (y + margin_y) + shift_y, false}, options,
+        admit_lane & inside);
+    // The other two corners of the box: when none of the four is in range
+    // and the box is narrower than the frame's range (half a pixel), no point
+    // of it is, and the lane gets the fill.
+    const bool lo_hi = AdmitPosition<filter>(
+        src, SourcePoint{(x - margin_x) - shift_x, (y + margin_y) + shift_y, false}, options,
+        admit_lane & inside).in_range;
+    const bool hi_lo = AdmitPosition<filter>(
+        src, SourcePoint{(x + margin_x) - shift_x, (y - margin_y) + shift_y, false}, options,
+        admit_lane & inside).in_range;
+    const bool narrow = (margin_x < 0.25f) & (margin_y < 0.25f);
+    source_index[k] = PlaceLane<filter, false>(lo, src, options).source;
+    hi_index[k] = PlaceLane<filter, false>(hi, src, options).source;
+    may_touch[k] = (lo_hi | hi_lo | !narrow) ? 1 : 0;
+    // 0: decided by the pixels, 1: outside the mask (the fill), 2: redo.
+    // h far from the float range's ends: the squares neither overflow nor
+    // lose their precision below the normal range.
+    const bool defined = ((den > 0.0f) | (den < 0.0f)) & (h >= 0x1p-50f) & (h <= 0x1p50f);
+    redo[k] = !defined ? 2 : (outside ? 1 : (inside ? 0 : 2));
+  }
+  // (A separate loop: the index comparisons joined to the float ones above
+  // keep the loop scalar.) A lane that the mask turns away needs no angles.
+  for (int k = 0; k < n; ++k) {
+    const bool admit_lane = !masked || admit[k] != 0;
+    const std::int32_t lo = source_index[k];
+    const std::int32_t verdict = redo[k];
+    const std::int32_t hi = hi_index[k];
+    const bool pixel = (verdict == 0) & (lo >= 0) & (lo == hi);
+    const bool off_frame = (verdict == 0) & (lo < 0) & (hi < 0) & (may_touch[k] == 0);
+    const bool fill = (verdict == 1) | off_frame | !admit_lane;
+    source_index[k] = fill ? -1 : lo;
+    redo[k] = (pixel | fill) ? 0 : 1;
+  }
+}
+
+// Stages 1 to 4 for a lens source: the source pixels of every lane (for the
+// nearest sampler and the equidistant model the quick pass first, then the
+// full pass over the lanes it leaves), then the reads and writes. The caller
+// makes sure that every pixel index of the source fits an int32.
+template <Filter filter, KernelSet set, SourceProjection projection, bool bilinear, bool masked>
+inline int SampleLensBatch(PixelBatch& b, const ViewRotation& rotation, const LensModel& model,
+                           const SourceFrame& src, const SampleOptions& sample_options,
+                           const bool* admitted) {
+  const SampleOptions options{bilinear, sample_options.green_back, false};
+  const int n = b.n;
+  if (masked) {
+    for (int k = 0; k < n; ++k) b.admit[k] = admitted[k] ? 1 : 0;
+  }
+  int recomputed = 0;
+  if (bilinear || projection != SourceProjection::Equidistant || !(model.pi > 0.0f) ||
+      !(model.fov_scale > 0.0)) {
+    recomputed = PlaceLensLanes<filter, projection, bilinear, masked>(b, rotation, model, src, options);
+  } else {
+    PlaceNearestLensQuick<filter, masked>(b, rotation, model, src, options);
+    recomputed = PlaceRest<filter, masked>(b, rotation, model, src, options);
   }
   WritePlaced<set, bilinear>(b, src, options.green_back ? GreenBack : kBlack);
   return recomputed;

@@ -375,20 +375,26 @@ void RunBatchWith(lens::KernelSet set, lens::PixelBatch& b, const lens::ViewRota
   }
 }
 
-// The panorama-source pass (for the nearest sampler the quick float pass,
-// then the double pass, then the per-pixel functions) against the per-pixel
-// chain, ray by ray: random unit rays, rays on the seam (phi = 0 from either
+// The panorama and lens passes (for the nearest sampler the quick float
+// pass, then the double pass, then the per-pixel functions) against the
+// per-pixel chain, ray by ray: random unit rays, rays on the seam (phi = 0 from either
 // side, and +-0), at the poles, on den = 0, NaN and infinite components, on
 // tiny and ordinary panoramas, with and without the mask.
+struct LensSetting {
+  lens::SourceProjection projection;
+  float in_fov, in_mask, shift_x, shift_y;
+};
+
 template <lens::Filter filter>
-void CheckPanoramaPass(const lens::ViewRotation& rotation, int w, int h) {
+void CheckSourcePass(const lens::ViewRotation& rotation, int w, int h, const LensSetting& l) {
   const int stride = w + 3;
   std::vector<PIXEL_YC> pixels(static_cast<size_t>(stride) * (h > 0 ? h : 1));
   for (size_t i = 0; i < pixels.size(); ++i)
     pixels[i] = PIXEL_YC{static_cast<short>(i * 31), static_cast<short>(i % 4093), static_cast<short>(-static_cast<int>(i % 999))};
   const lens::SourceFrame src{pixels.data(), w, h, stride};
-  const lens::LensModel m = lens::PrepareLens(lens::SourceProjection::Equirectangular, 180.0f,
-                                              360.0f, 0.0f, 0.0f, lens::kPi, w, h);
+  const lens::LensModel m = lens::PrepareLens(l.projection, l.in_fov, l.in_mask, l.shift_x,
+                                              l.shift_y, lens::kPi, w, h);
+  const bool panorama = l.projection == lens::SourceProjection::Equirectangular;
   std::vector<std::array<float, 3>> rays;
   const std::vector<float> v = EdgeComponents();
   for (float a : v)
@@ -408,7 +414,7 @@ void CheckPanoramaPass(const lens::ViewRotation& rotation, int w, int h) {
   bool admitted[lens::kBatchLanes];
   std::vector<PIXEL_YC> out(lens::kBatchLanes), want(lens::kBatchLanes);
   for (bool bilinear : {false, true}) {
-    const lens::SampleOptions options{bilinear, false, true};
+    const lens::SampleOptions options{bilinear, false, panorama};
     for (bool masked : {false, true}) {
       for (size_t start = 0; start < rays.size(); start += lens::kBatchLanes) {
         const int n = static_cast<int>(std::min<size_t>(lens::kBatchLanes, rays.size() - start));
@@ -416,7 +422,8 @@ void CheckPanoramaPass(const lens::ViewRotation& rotation, int w, int h) {
           const std::array<float, 3>& ray = rays[start + k];
           admitted[k] = !masked || (k % 3 != 0);
           const lens::TurnedRay t = lens::TurnRay<filter>(
-              ray[0], ray[1], ray[2] * rotation.cos_pitch, ray[2] * rotation.sin_pitch, rotation, true);
+              ray[0], ray[1], ray[2] * rotation.cos_pitch, ray[2] * rotation.sin_pitch, rotation,
+              panorama);
           lens::SampleOrFill<filter>(src, &want[k], lens::MapToSource<filter>(m, lens::AnglesOf(t)),
                                      options, admitted[k]);
         }
@@ -437,7 +444,8 @@ void CheckPanoramaPass(const lens::ViewRotation& rotation, int w, int h) {
             ASSERT_EQ(std::memcmp(&want[k], &out[k], sizeof(PIXEL_YC)), 0)
                 << "filter " << static_cast<int>(filter) << (bilinear ? " bilinear" : " nearest")
                 << (masked ? " masked" : "") << " ray " << ray[0] << " " << ray[1] << " " << ray[2]
-                << " size " << w << "x" << h << " " << lens::KernelSetName(set);
+                << " size " << w << "x" << h << " model " << static_cast<int>(l.projection)
+                << " fov " << l.in_fov << " mask " << l.in_mask << " " << lens::KernelSetName(set);
           }
         }
       }
@@ -445,14 +453,23 @@ void CheckPanoramaPass(const lens::ViewRotation& rotation, int w, int h) {
   }
 }
 
-TEST(BatchStages, PanoramaPassMatchesThePerPixelChainOnEdgeRays) {
+TEST(BatchStages, SourcePassesMatchThePerPixelChainOnEdgeRays) {
   for (const lens::ViewRotation& r :
        {lens::MakeViewRotation(0.0f, 0.0f, 0.0f), lens::MakeViewRotation(10.0f, 30.0f, -20.0f)}) {
     for (auto [w, h] : {std::pair{3840, 1920}, std::pair{7, 5}, std::pair{1, 1}, std::pair{2, 1},
                         std::pair{0, 0}}) {
-      CheckPanoramaPass<lens::Filter::Varnel>(r, w, h);
-      CheckPanoramaPass<lens::Filter::Oskuda>(r, w, h);
-      CheckPanoramaPass<lens::Filter::Trimbel>(r, w, h);
+      // A panorama, and equidistant lenses: inscribed, wider than the frame
+      // and shifted, a narrow mask, a degenerate field of view.
+      for (const LensSetting& l :
+           {LensSetting{lens::SourceProjection::Equirectangular, 180.0f, 360.0f, 0.0f, 0.0f},
+            LensSetting{lens::SourceProjection::Equidistant, 180.0f, 360.0f, 0.0f, 0.0f},
+            LensSetting{lens::SourceProjection::Equidistant, 120.0f, 200.0f, 3.5f, -20.0f},
+            LensSetting{lens::SourceProjection::Equidistant, 360.0f, 90.0f, -0.5f, 0.5f},
+            LensSetting{lens::SourceProjection::Equidistant, 0.0f, 360.0f, 0.0f, 0.0f}}) {
+        CheckSourcePass<lens::Filter::Varnel>(r, w, h, l);
+        CheckSourcePass<lens::Filter::Oskuda>(r, w, h, l);
+        CheckSourcePass<lens::Filter::Trimbel>(r, w, h, l);
+      }
     }
   }
 }
