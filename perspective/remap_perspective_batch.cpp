@@ -16,6 +16,7 @@
 #include "batch_pipeline.h"
 #include "lens_models.h"
 #include "sampling.h"
+#include "sincos_estimate.h"
 #include "varnel.h"
 #include "vector_math.h"
 
@@ -55,10 +56,16 @@ inline int GroupRaysInto(std::int32_t j0, int n, float yf, float yf_squared, dou
     theta_o[g] = static_cast<double>(static_cast<float>(theta));
     phi_o[g] = static_cast<double>(static_cast<float>(phi));
   }
-  vm::Sin(theta_o, s, n);
-  vm::Cos(theta_o, cos_theta, n);
-  vm::Cos(phi_o, cos_phi, n);
-  vm::Sin(phi_o, sin_phi, n);
+  // Both angles lie within [-pi, pi]: the inline estimates, one reduction
+  // for each sine and cosine pair, in a loop over the groups.
+  for (int g = 0; g < n; ++g) {
+    const vm::SinCos t = vm::SinCosEstimate(theta_o[g]);
+    const vm::SinCos p = vm::SinCosEstimate(phi_o[g]);
+    s[g] = t.sin;
+    cos_theta[g] = t.cos;
+    cos_phi[g] = p.cos;
+    sin_phi[g] = p.sin;
+  }
   for (int g = 0; g < n; ++g) {
     const double xm = cos_phi[g] * s[g];
     const double ym = sin_phi[g] * s[g];
