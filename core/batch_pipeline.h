@@ -377,8 +377,11 @@ inline void WritePlaced(const PixelBatch& b, const SourceFrame& src, PIXEL_YC fi
 template <Filter filter, bool bilinear, bool masked>
 inline int PlaceEquirectangularLanes(PixelBatch& b, const ViewRotation& view_rotation,
                                      const LensModel& model, const SourceFrame& source,
-                                     const SampleOptions& options) {
-  // Local copies: the compiler need not reload them after each lane's stores.
+                                     const SampleOptions& sample_options) {
+  // Local copies: the compiler need not reload them after each lane's stores
+  // (and the sampler and the wrap are constants even where this is not
+  // inlined).
+  const SampleOptions options{bilinear, sample_options.green_back, true};
   const ViewRotation rotation = view_rotation;
   const LensModel m = model;
   const SourceFrame src = source;
@@ -485,7 +488,8 @@ constexpr float kQuickPositionMargin = 2.0f * (vmath::kFloatEstimateError + 0x1p
 template <Filter filter, bool masked>
 inline void PlaceNearestQuick(PixelBatch& b, const ViewRotation& view_rotation,
                               const LensModel& model, const SourceFrame& source,
-                              const SampleOptions& options) {
+                              const SampleOptions& sample_options) {
+  const SampleOptions options{false, sample_options.green_back, true};
   const ViewRotation rotation = view_rotation;
   const SourceFrame src = source;
   const float two_pi = model.pi * 2.0f;
@@ -571,7 +575,9 @@ inline int SampleEquirectangularBatch(PixelBatch& b, const ViewRotation& rotatio
 template <Filter filter, SourceProjection projection, bool bilinear, bool masked>
 inline int PlaceLensLanes(PixelBatch& b, const ViewRotation& view_rotation,
                           const LensModel& model, const SourceFrame& source,
-                          const SampleOptions& options) {
+                          const SampleOptions& sample_options) {
+  // The sampler and the wrap as constants, even where this is not inlined.
+  const SampleOptions options{bilinear, sample_options.green_back, false};
   const ViewRotation rotation = view_rotation;
   const LensModel m = model;
   const SourceFrame src = source;
@@ -699,7 +705,8 @@ constexpr float kQuickDirectionError = 0x1p-20f;
 template <Filter filter, bool masked>
 inline void PlaceNearestLensQuick(PixelBatch& b, const ViewRotation& view_rotation,
                                   const LensModel& model, const SourceFrame& source,
-                                  const SampleOptions& options) {
+                                  const SampleOptions& sample_options) {
+  const SampleOptions options{false, sample_options.green_back, false};
   const ViewRotation rotation = view_rotation;
   const SourceFrame src = source;
   const float mask_limit = model.mask_limit;
