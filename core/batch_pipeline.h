@@ -537,8 +537,8 @@ inline void PlaceNearestQuick(PixelBatch& b, const ViewRotation& view_rotation,
 }
 
 // Stages 1 to 4 for a panorama source: the source pixels of every lane
-// (for the nearest sampler the quick pass first, then the double pass over
-// the lanes it leaves), then the reads and writes. The caller makes sure
+// (for the nearest sampler the quick pass first, then the per-pixel
+// functions for the lanes it leaves), then the reads and writes. The caller makes sure
 // that every pixel index of the source fits an int32.
 template <Filter filter, KernelSet set, bool bilinear, bool masked>
 inline int SampleEquirectangularBatch(PixelBatch& b, const ViewRotation& rotation,
@@ -789,7 +789,7 @@ inline void PlaceNearestLensQuick(PixelBatch& b, const ViewRotation& view_rotati
 
 // Stages 1 to 4 for a lens source: the source pixels of every lane (for the
 // nearest sampler and the equidistant model the quick pass first, then the
-// full pass over the lanes it leaves), then the reads and writes. The caller
+// per-pixel functions for the lanes it leaves), then the reads and writes. The caller
 // makes sure that every pixel index of the source fits an int32.
 template <Filter filter, KernelSet set, SourceProjection projection, bool bilinear, bool masked>
 inline int SampleLensBatch(PixelBatch& b, const ViewRotation& rotation, const LensModel& model,
