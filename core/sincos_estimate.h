@@ -53,7 +53,7 @@ inline SinCos SinCosEstimate(double x) {
   const double fn = (x * kInvPio2 + kRound) - kRound;
   // Beyond the limit (and for NaN) the result is not used: keep the integer
   // conversion defined there.
-  const double fn_in_range = (fn >= -1e9) & (fn <= 1e9) ? fn : 0.0;
+  const double fn_in_range = ((fn >= -1e9) & (fn <= 1e9)) ? fn : 0.0;
   const std::int32_t quadrant = static_cast<std::int32_t>(fn_in_range) & 3;
   const double t = x - fn * kPio2_1;
   double w = fn * kPio2_2;
@@ -72,7 +72,7 @@ inline SinCos SinCosEstimate(double x) {
   const bool odd = (quadrant & 1) != 0;
   const double s = odd ? kc : ks;
   const double c = odd ? ks : kc;
-  return SinCos{quadrant >= 2 ? -s : s, (quadrant == 1) | (quadrant == 2) ? -c : c};
+  return SinCos{quadrant >= 2 ? -s : s, ((quadrant == 1) | (quadrant == 2)) ? -c : c};
 }
 
 }  // namespace vmath
