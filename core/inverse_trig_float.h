@@ -20,7 +20,7 @@
 // rounded float.
 #pragma once
 
-#include <cstdint>
+#include <cmath>
 
 namespace lens {
 namespace vmath {
