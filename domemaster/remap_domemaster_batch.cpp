@@ -4,8 +4,8 @@
 // Per row pair the pair rays are formed for up to kPairs column pairs at a
 // time (the arc tangent estimated in the loop, the sines and cosines over
 // arrays), then the four mirrored pixels of each pair go through the batched
-// pipeline of batch_pipeline.h with the pair's circular-mask verdict. The
-// row pairs are split over the threads exactly as in the reference. Each row
+// pipeline of batch_pipeline.h with the pair's circular-mask verdict; the
+// pairs wholly outside the circle are filled directly. The row pairs are split over the threads exactly as in the reference. Each row
 // pair runs in the AVX2 or AVX-512 copy of the loop where the CPU has it
 // (kernel_set.h).
 #include <algorithm>
@@ -24,6 +24,24 @@ namespace {
 
 // Four pixels per pair fill one batch.
 constexpr int kPairs = lens::kBatchLanes / 4;
+
+// How many leading pairs of the row pair at oy the circular mask admits: rho
+// never decreases as ox grows (every step of its formula is monotone), so
+// the admitted pairs are a prefix, found by bisection.
+inline std::int32_t AdmittedPairs(std::int32_t half_w, float oy_squared) {
+  std::int32_t lo = 0, hi = half_w;  // pairs below lo are admitted, from hi on not
+  while (lo < hi) {
+    const std::int32_t mid = lo + (hi - lo) / 2;
+    const float ox = static_cast<float>(static_cast<double>(mid) + 0.5);
+    const float rho = static_cast<float>(std::sqrt(static_cast<double>(ox * ox + oy_squared)));
+    if (InsideCircle(half_w, rho)) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  return lo;
+}
 
 }  // namespace
 
@@ -150,8 +168,17 @@ inline void RemapRowPair(const FrameSetup& f, std::int32_t i) {
   const float sin_pitch = rotation.sin_pitch;
   const float half_w_f = static_cast<float>(half_w);
   const bool circle_mask = f.circle_mask;
-  for (std::int32_t j0 = 0; j0 < half_w; j0 += kPairs) {
-    const int pairs = static_cast<int>(std::min<std::int32_t>(kPairs, half_w - j0));
+  // The pairs outside the circle get the fill colour and nothing else.
+  const std::int32_t admitted_pairs = circle_mask ? AdmittedPairs(half_w, oy_squared) : half_w;
+  const PIXEL_YC fill = f.options.green_back ? lens::GreenBack : lens::kBlack;
+  for (std::int32_t j = admitted_pairs; j < half_w; ++j) {
+    out_below[f.right[j]] = fill;
+    out_below[f.left[j]] = fill;
+    out_above[f.right[j]] = fill;
+    out_above[f.left[j]] = fill;
+  }
+  for (std::int32_t j0 = 0; j0 < admitted_pairs; j0 += kPairs) {
+    const int pairs = static_cast<int>(std::min<std::int32_t>(kPairs, admitted_pairs - j0));
     PairRaysInto(f.scale, oy, oy_squared, j0, pairs, rays);
     // Lane k * pairs + g is quadrant k of pair g (k as in the reference):
     // below right, below left, above right, above left; each quadrant a plain
