@@ -702,6 +702,71 @@ constexpr float kQuickDirectionError = 0x1p-20f;
 // span is admitted (the fill; see below), or when both ends of theta's
 // bracket lie outside the lens's mask (the fill). Other lanes, den = 0,
 // NaN and rays of extreme length among them, are marked in redo.
+// The equidistant model's position from the ray without the exact angles,
+// as described above: the centre of the box and its half sizes, theta's
+// bracket, and whether the direction's bound holds (den != 0, h far from the
+// float range's ends, so that the squares neither overflow nor lose their
+// precision below the normal range).
+struct PositionBox {
+  float x, y, margin_x, margin_y;
+  vmath::Bracket theta;
+  bool defined;
+};
+
+struct EquidistantEstimate {
+  float radius_scale, half_w, half_h, relative;
+
+  explicit EquidistantEstimate(const LensModel& model)
+      : radius_scale(static_cast<float>(model.fov_scale * static_cast<double>(model.w) /
+                                        static_cast<double>(model.pi))),
+        half_w(static_cast<float>(static_cast<double>(model.w) * 0.5)),
+        half_h(static_cast<float>(static_cast<double>(model.h) * 0.5)),
+        relative(kQuickDirectionError + 2.0f * vmath::kFloatEstimateError + 0x1p-22f) {}
+
+  // The model's own conditions for the bound: a positive pi and scale.
+  static bool Applies(const LensModel& model) {
+    return model.projection == SourceProjection::Equidistant && model.pi > 0.0f &&
+           model.fov_scale > 0.0;
+  }
+
+  PositionBox Of(const TurnedRay& ray) const {
+    const float den = ray.den;
+    const float num = ray.num;
+    const float h = vmath::SqrtF(den * den + num * num);
+    const float cos_psi = den / h;
+    const float sin_psi = -num / h;
+    const float theta_estimate = vmath::AcosEstimateF(ray.axis);
+    const float radius = theta_estimate * radius_scale;
+    PositionBox box;
+    box.x = cos_psi * radius + half_w;
+    box.y = sin_psi * radius + half_h;
+    box.margin_x = 2.0f * (radius * relative + (radius + half_w) * 0x1p-23f);
+    box.margin_y = 2.0f * (radius * relative + (radius + half_h) * 0x1p-23f);
+    box.theta = vmath::BracketOf(theta_estimate);
+    box.defined = ((den > 0.0f) | (den < 0.0f)) & (h >= 0x1p-50f) & (h <= 0x1p50f);
+    return box;
+  }
+};
+
+// Whether no point of the box, shifted as the model shifts, passes the
+// filter's in-range test: none of its four corners does, and the box is
+// narrower than the test's range (half a pixel), so it cannot straddle it.
+template <Filter filter>
+inline bool BoxOffFrame(const PositionBox& box, float shift_x, float shift_y,
+                        const SourceFrame& src, const SampleOptions& options) {
+  const float x_lo = (box.x - box.margin_x) - shift_x;
+  const float x_hi = (box.x + box.margin_x) - shift_x;
+  const float y_lo = (box.y - box.margin_y) + shift_y;
+  const float y_hi = (box.y + box.margin_y) + shift_y;
+  const bool touches =
+      AdmitPosition<filter>(src, SourcePoint{x_lo, y_lo, false}, options, true).in_range |
+      AdmitPosition<filter>(src, SourcePoint{x_lo, y_hi, false}, options, true).in_range |
+      AdmitPosition<filter>(src, SourcePoint{x_hi, y_lo, false}, options, true).in_range |
+      AdmitPosition<filter>(src, SourcePoint{x_hi, y_hi, false}, options, true).in_range;
+  const bool narrow = (box.margin_x < 0.25f) & (box.margin_y < 0.25f);
+  return !touches & narrow;
+}
+
 template <Filter filter, bool masked>
 inline void PlaceNearestLensQuick(PixelBatch& b, const ViewRotation& view_rotation,
                                   const LensModel& model, const SourceFrame& source,
@@ -712,12 +777,7 @@ inline void PlaceNearestLensQuick(PixelBatch& b, const ViewRotation& view_rotati
   const float mask_limit = model.mask_limit;
   const float shift_x = model.shift_x;
   const float shift_y = model.shift_y;
-  const double W = static_cast<double>(model.w);
-  const float radius_scale =
-      static_cast<float>(model.fov_scale * W / static_cast<double>(model.pi));
-  const float half_w = static_cast<float>(W * 0.5);
-  const float half_h = static_cast<float>(static_cast<double>(model.h) * 0.5);
-  const float relative = kQuickDirectionError + 2.0f * vmath::kFloatEstimateError + 0x1p-22f;
+  const EquidistantEstimate estimate(model);
   const int n = b.n;
   const float* __restrict X = b.X;
   const float* __restrict Y = b.Y;
@@ -730,47 +790,25 @@ inline void PlaceNearestLensQuick(PixelBatch& b, const ViewRotation& view_rotati
   std::int32_t* __restrict may_touch = b.x0;
   std::int32_t* __restrict redo = b.redo;
   for (int k = 0; k < n; ++k) {
-    const TurnedRay ray = TurnRay<filter>(X[k], Y[k], Zc[k], Zs[k], rotation, false);
-    const float den = ray.den;
-    const float num = ray.num;
-    const float h = vmath::SqrtF(den * den + num * num);
-    const float cos_psi = den / h;
-    const float sin_psi = -num / h;
-    const float theta_estimate = vmath::AcosEstimateF(ray.axis);
-    const vmath::Bracket theta = vmath::BracketOf(theta_estimate);
-    const float radius = theta_estimate * radius_scale;
-    const float x = cos_psi * radius + half_w;
-    const float y = sin_psi * radius + half_h;
-    const float margin_x = 2.0f * (radius * relative + (radius + half_w) * 0x1p-23f);
-    const float margin_y = 2.0f * (radius * relative + (radius + half_h) * 0x1p-23f);
+    const PositionBox box =
+        estimate.Of(TurnRay<filter>(X[k], Y[k], Zc[k], Zs[k], rotation, false));
     const bool admit_lane = !masked || admit[k] != 0;
     // The mask's test at both ends of theta (NaN: neither).
-    const bool inside = mask_limit > theta.hi;
-    const bool outside = theta.lo >= mask_limit;
+    const bool inside = mask_limit > box.theta.hi;
+    const bool outside = box.theta.lo >= mask_limit;
     const AdmittedPosition lo = AdmitPosition<filter>(
-        src, SourcePoint{(x - margin_x) - shift_x, (y - margin_y) + shift_y, false}, options,
-        admit_lane & inside);
+        src,
+        SourcePoint{(box.x - box.margin_x) - shift_x, (box.y - box.margin_y) + shift_y, false},
+        options, admit_lane & inside);
     const AdmittedPosition hi = AdmitPosition<filter>(
-        src, SourcePoint{(x + margin_x) - shift_x, (y + margin_y) + shift_y, false}, options,
-        admit_lane & inside);
-    // The other two corners of the box: when none of the four is in range
-    // and the box is narrower than the frame's range (half a pixel), no point
-    // of it is, and the lane gets the fill.
-    const bool lo_hi = AdmitPosition<filter>(
-        src, SourcePoint{(x - margin_x) - shift_x, (y + margin_y) + shift_y, false}, options,
-        admit_lane & inside).in_range;
-    const bool hi_lo = AdmitPosition<filter>(
-        src, SourcePoint{(x + margin_x) - shift_x, (y - margin_y) + shift_y, false}, options,
-        admit_lane & inside).in_range;
-    const bool narrow = (margin_x < 0.25f) & (margin_y < 0.25f);
+        src,
+        SourcePoint{(box.x + box.margin_x) - shift_x, (box.y + box.margin_y) + shift_y, false},
+        options, admit_lane & inside);
     source_index[k] = PlaceLane<filter, false>(lo, src, options).source;
     hi_index[k] = PlaceLane<filter, false>(hi, src, options).source;
-    may_touch[k] = (lo_hi | hi_lo | !narrow) ? 1 : 0;
+    may_touch[k] = BoxOffFrame<filter>(box, shift_x, shift_y, src, options) ? 0 : 1;
     // 0: decided by the pixels, 1: outside the mask (the fill), 2: redo.
-    // h far from the float range's ends: the squares neither overflow nor
-    // lose their precision below the normal range.
-    const bool defined = ((den > 0.0f) | (den < 0.0f)) & (h >= 0x1p-50f) & (h <= 0x1p50f);
-    redo[k] = !defined ? 2 : (outside ? 1 : (inside ? 0 : 2));
+    redo[k] = !box.defined ? 2 : (outside ? 1 : (inside ? 0 : 2));
   }
   // (A separate loop: the index comparisons joined to the float ones above
   // keep the loop scalar.) A lane that the mask turns away needs no angles.
@@ -787,9 +825,70 @@ inline void PlaceNearestLensQuick(PixelBatch& b, const ViewRotation& view_rotati
   }
 }
 
+// Whether every lane of the batch is sure to get the fill without its exact
+// angles: the output mask turns it away, or the bracket of the float
+// estimate of theta (inverse_trig_float.h) lies wholly where the lens model
+// turns the ray away (theta >= the mask's half cone; for the orthographic and
+// central models also theta > pi / 2), or, for the equidistant model, the
+// box around its position from the estimates (EquidistantEstimate) lies
+// wholly outside [-0.5, W + 0.5] x [-0.5, H + 0.5]. Theta depends on the ray's axis alone, and a NaN bracket keeps
+// the lane. A fisheye often covers half a panorama or less, in
+// whole runs of a row.
+template <Filter filter, SourceProjection projection, bool masked>
+inline bool LensTurnsAwayAll(const PixelBatch& b, const ViewRotation& view_rotation,
+                             const LensModel& model) {
+  const ViewRotation rotation = view_rotation;
+  const float mask_limit = model.mask_limit;
+  const float half_pi = model.pi * 0.5f;
+  const float shift_x = model.shift_x;
+  const float shift_y = model.shift_y;
+  // The widest in-range box of any filter and sampler, exact in float for
+  // these sizes; boxes that miss it on one axis miss it altogether.
+  const bool boxed = EquidistantEstimate::Applies(model) && model.w < (1 << 22) &&
+                     model.h < (1 << 22);
+  const float x_min = -0.5f;
+  const float x_max = static_cast<float>(model.w) + 0.5f;
+  const float y_min = -0.5f;
+  const float y_max = static_cast<float>(model.h) + 0.5f;
+  const EquidistantEstimate estimate(model);
+  const float* __restrict X = b.X;
+  const float* __restrict Y = b.Y;
+  const float* __restrict Zc = b.Zc;
+  const float* __restrict Zs = b.Zs;
+  const std::int32_t* __restrict admit = b.admit;
+  // In runs of kRun lanes, so that a batch with a lane to keep is found out
+  // early (most are, or have none).
+  constexpr int kRun = 16;
+  for (int k0 = 0; k0 < b.n; k0 += kRun) {
+    const int end = k0 + kRun < b.n ? k0 + kRun : b.n;
+    std::int32_t kept = 0;
+    for (int k = k0; k < end; ++k) {
+      const PositionBox box =
+          estimate.Of(TurnRay<filter>(X[k], Y[k], Zc[k], Zs[k], rotation, false));
+      bool away = box.theta.lo >= mask_limit;
+      if (projection == SourceProjection::Orthographic ||
+          projection == SourceProjection::Central) {
+        away = away | (box.theta.lo > half_pi);
+      }
+      if (projection == SourceProjection::Equidistant) {
+        const bool off_frame = ((box.x + box.margin_x) - shift_x < x_min) |
+                               ((box.x - box.margin_x) - shift_x > x_max) |
+                               ((box.y + box.margin_y) + shift_y < y_min) |
+                               ((box.y - box.margin_y) + shift_y > y_max);
+        away = away | (boxed & box.defined & off_frame);
+      }
+      if (masked) away = away | (admit[k] == 0);
+      kept += away ? 0 : 1;
+    }
+    if (kept != 0) return false;
+  }
+  return true;
+}
+
 // Stages 1 to 4 for a lens source: the source pixels of every lane (for the
 // nearest sampler and the equidistant model the quick pass first, then the
-// per-pixel functions for the lanes it leaves), then the reads and writes. The caller
+// per-pixel functions for the lanes it leaves; otherwise, unless the whole
+// batch is sure to get the fill, PlaceLensLanes), then the reads and writes. The caller
 // makes sure that every pixel index of the source fits an int32.
 template <Filter filter, KernelSet set, SourceProjection projection, bool bilinear, bool masked>
 inline int SampleLensBatch(PixelBatch& b, const ViewRotation& rotation, const LensModel& model,
@@ -801,8 +900,14 @@ inline int SampleLensBatch(PixelBatch& b, const ViewRotation& rotation, const Le
     for (int k = 0; k < n; ++k) b.admit[k] = admitted[k] ? 1 : 0;
   }
   int recomputed = 0;
-  if (bilinear || projection != SourceProjection::Equidistant || !(model.pi > 0.0f) ||
-      !(model.fov_scale > 0.0)) {
+  const bool quick = !bilinear && projection == SourceProjection::Equidistant &&
+                     EquidistantEstimate::Applies(model);
+  if (!quick && LensTurnsAwayAll<filter, projection, masked>(b, rotation, model)) {
+    const PIXEL_YC fill = options.green_back ? GreenBack : kBlack;
+    for (int k = 0; k < n; ++k) *b.out[k] = fill;
+    return 0;
+  }
+  if (!quick) {
     recomputed = PlaceLensLanes<filter, projection, bilinear, masked>(b, rotation, model, src, options);
   } else {
     PlaceNearestLensQuick<filter, masked>(b, rotation, model, src, options);
