@@ -5,9 +5,9 @@
 // time (the arc tangent estimated in the loop, the sines and cosines over
 // arrays), then the four mirrored pixels of each pair go through the batched
 // pipeline of batch_pipeline.h with the pair's circular-mask verdict; the
-// pairs wholly outside the circle are filled directly. The row pairs are split over the threads exactly as in the reference. Each row
-// pair runs in the AVX2 or AVX-512 copy of the loop where the CPU has it
-// (kernel_set.h).
+// pairs wholly outside the circle are filled directly. The row pairs are
+// split over the threads exactly as in the reference. Each row pair runs in
+// the AVX2 or AVX-512 copy of the loop where the CPU has it (kernel_set.h).
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
