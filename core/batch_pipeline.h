@@ -32,6 +32,15 @@ namespace lens {
 
 constexpr int kBatchLanes = 256;
 
+// Whether any of the n flags is set, in a loop that becomes vector code: the
+// scalar loops over the lanes to redo (none, or a few, in most batches) start
+// only when there are some.
+inline bool AnyLaneSet(const std::int32_t* flags, int n) {
+  std::int32_t any = 0;
+  for (int k = 0; k < n; ++k) any |= flags[k];
+  return any != 0;
+}
+
 struct PixelBatch {
   int n = 0;  // lanes in use
   // Filled by the remap: the ray, Z * cos_pitch and Z * sin_pitch, and where
@@ -432,7 +441,7 @@ inline int PlaceEquirectangularLanes(PixelBatch& b, const ViewRotation& view_rot
     redo[k] = ok ? 0 : 1;
   }
   int recomputed = 0;
-  for (int k = 0; k < n; ++k) {
+  for (int k = AnyLaneSet(b.redo, n) ? 0 : n; k < n; ++k) {
     if (b.redo[k] == 0) continue;
     const SourceAngles angles =
         AnglesOf(TurnRay<filter>(b.X[k], b.Y[k], b.Zc[k], b.Zs[k], rotation, true));
@@ -619,7 +628,7 @@ inline int PlaceLensLanes(PixelBatch& b, const ViewRotation& view_rotation,
     redo[k] = ok ? 0 : 1;
   }
   int recomputed = 0;
-  for (int k = 0; k < n; ++k) {
+  for (int k = AnyLaneSet(b.redo, n) ? 0 : n; k < n; ++k) {
     if (b.redo[k] == 0) continue;
     const SourceAngles a =
         AnglesOf(TurnRay<filter>(b.X[k], b.Y[k], b.Zc[k], b.Zs[k], rotation, false));
@@ -671,7 +680,7 @@ inline int PlaceLensLanes(PixelBatch& b, const ViewRotation& view_rotation,
     }
     redo[k] = lane.inside & (lane.decided ^ 1);
   }
-  for (int k = 0; k < n; ++k) {
+  for (int k = AnyLaneSet(b.redo, n) ? 0 : n; k < n; ++k) {
     if (b.redo[k] == 0) continue;
     const SourcePoint p = MapToSource<filter>(m, SourceAngles{b.theta[k], b.phi[k]});
     const AdmittedPosition a = AdmitPosition<filter>(src, p, options, !masked || b.admit[k] != 0);
