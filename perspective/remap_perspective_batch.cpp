@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "batch_pipeline.h"
+#include "inverse_trig_float.h"
 #include "lens_models.h"
 #include "sampling.h"
 #include "sincos_estimate.h"
@@ -42,11 +43,18 @@ inline int GroupRaysInto(std::int32_t j0, int n, float yf, float yf_squared, dou
   double theta_o[kGroups] = {}, phi_o[kGroups] = {};
   double s[kGroups], cos_theta[kGroups], cos_phi[kGroups], sin_phi[kGroups];
   std::int32_t ok[kGroups];
+  // The estimate's argument multiplies by 1 / focal: at most 2^-51.5 from
+  // the quotient (|focal| lies far inside the normal range, or is 0, infinite
+  // or NaN, where both give the same), well inside the margin.
+  const double inverse_focal = 1.0 / focal;
   for (int g = 0; g < n; ++g) {
     const float x = static_cast<float>(static_cast<double>(j0 + g) + 0.5);
     xf[g] = x;
-    const float distance = static_cast<float>(std::sqrt(static_cast<double>(x * x + yf_squared)));
-    const double theta = vm::AtanEstimate(static_cast<double>(distance) / focal);
+    // The float square root: the double one rounded to float is the same
+    // number (53 bits are more than twice 24 plus 2, so the double rounding
+    // cannot differ from the single one).
+    const float distance = vm::SqrtF(x * x + yf_squared);
+    const double theta = vm::AtanEstimate(static_cast<double>(distance) * inverse_focal);
     const double phi = vm::AtanEstimate(static_cast<double>(yf / x));
     ok[g] = (vm::RoundsSafely(theta, vm::Abs(theta) * vm::kMargin) &
              vm::RoundsSafely(phi, vm::Abs(phi) * vm::kMargin))
