@@ -32,6 +32,11 @@ namespace lens {
 
 constexpr int kBatchLanes = 256;
 
+// Sources whose bounds AdmitPosition may compare in float.
+inline bool SmallSource(const SourceFrame& src) {
+  return src.w < (1 << 22) && src.h < (1 << 22);
+}
+
 // Whether any of the n flags is set, in a loop that becomes vector code: the
 // scalar loops over the lanes to redo (none, or a few, in most batches) start
 // only when there are some.
@@ -424,7 +429,7 @@ inline int PlaceEquirectangularLanes(PixelBatch& b, const ViewRotation& view_rot
                     vmath::RoundsSafely(theta, vmath::Abs(theta) * vmath::kMargin) &
                     vmath::RoundsSafely(phi, phi_margin);
     const SourceAngles angles{static_cast<float>(theta), static_cast<float>(phi)};
-    const AdmittedPosition a = AdmitPosition<filter>(src, MapEquirectangular<filter>(m, angles),
+    const AdmittedPosition a = AdmitPosition<filter, float>(src, MapEquirectangular<filter>(m, angles),
                                                      options, !masked || admit[k] != 0);
     const LanePlace place = PlaceLane<filter, bilinear>(a, src, options);
     if (bilinear) {
@@ -527,9 +532,9 @@ inline void PlaceNearestQuick(PixelBatch& b, const ViewRotation& view_rotation,
     const float margin_x = x * kQuickPositionMargin;
     const float margin_y = y * kQuickPositionMargin;
     const bool admit_lane = !masked || admit[k] != 0;
-    const AdmittedPosition lo = AdmitPosition<filter>(
+    const AdmittedPosition lo = AdmitPosition<filter, float>(
         src, SourcePoint{x - margin_x, y - margin_y, false}, options, admit_lane);
-    const AdmittedPosition hi = AdmitPosition<filter>(
+    const AdmittedPosition hi = AdmitPosition<filter, float>(
         src, SourcePoint{x + margin_x, y + margin_y, false}, options, admit_lane);
     source_index[k] = PlaceLane<filter, false>(lo, src, options).source;
     hi_index[k] = PlaceLane<filter, false>(hi, src, options).source;
@@ -663,7 +668,7 @@ inline int PlaceLensLanes(PixelBatch& b, const ViewRotation& view_rotation,
     const LensLane lane = MapLensLane<projection>(m, theta_in[k], cos_psi[k], sin_psi[k], f);
     // The model's verdict joins the in-range test's afterwards (the same
     // conjunction; a bool carried into the test keeps this loop scalar).
-    AdmittedPosition a = AdmitPosition<filter>(src, SourcePoint{lane.x, lane.y, false}, options,
+    AdmittedPosition a = AdmitPosition<filter, float>(src, SourcePoint{lane.x, lane.y, false}, options,
                                                !masked || admit[k] != 0);
     a.in_range = a.in_range & (lane.inside != 0);
     const LanePlace place = PlaceLane<filter, bilinear>(a, src, options);
@@ -768,10 +773,10 @@ inline bool BoxOffFrame(const PositionBox& box, float shift_x, float shift_y,
   const float y_lo = (box.y - box.margin_y) + shift_y;
   const float y_hi = (box.y + box.margin_y) + shift_y;
   const bool touches =
-      AdmitPosition<filter>(src, SourcePoint{x_lo, y_lo, false}, options, true).in_range |
-      AdmitPosition<filter>(src, SourcePoint{x_lo, y_hi, false}, options, true).in_range |
-      AdmitPosition<filter>(src, SourcePoint{x_hi, y_lo, false}, options, true).in_range |
-      AdmitPosition<filter>(src, SourcePoint{x_hi, y_hi, false}, options, true).in_range;
+      AdmitPosition<filter, float>(src, SourcePoint{x_lo, y_lo, false}, options, true).in_range |
+      AdmitPosition<filter, float>(src, SourcePoint{x_lo, y_hi, false}, options, true).in_range |
+      AdmitPosition<filter, float>(src, SourcePoint{x_hi, y_lo, false}, options, true).in_range |
+      AdmitPosition<filter, float>(src, SourcePoint{x_hi, y_hi, false}, options, true).in_range;
   const bool narrow = (box.margin_x < 0.25f) & (box.margin_y < 0.25f);
   return !touches & narrow;
 }
@@ -805,11 +810,11 @@ inline void PlaceNearestLensQuick(PixelBatch& b, const ViewRotation& view_rotati
     // The mask's test at both ends of theta (NaN: neither).
     const bool inside = mask_limit > box.theta.hi;
     const bool outside = box.theta.lo >= mask_limit;
-    const AdmittedPosition lo = AdmitPosition<filter>(
+    const AdmittedPosition lo = AdmitPosition<filter, float>(
         src,
         SourcePoint{(box.x - box.margin_x) - shift_x, (box.y - box.margin_y) + shift_y, false},
         options, admit_lane & inside);
-    const AdmittedPosition hi = AdmitPosition<filter>(
+    const AdmittedPosition hi = AdmitPosition<filter, float>(
         src,
         SourcePoint{(box.x + box.margin_x) - shift_x, (box.y + box.margin_y) + shift_y, false},
         options, admit_lane & inside);
@@ -951,7 +956,10 @@ template <Filter filter, KernelSet set>
 inline int RunBatch(PixelBatch& b, const ViewRotation& rotation, const LensModel& model,
                     const SourceFrame& src, const SampleOptions& options,
                     const bool* admitted = nullptr) {
-  const bool indexable = static_cast<std::int64_t>(src.stride) * src.h <= INT32_MAX;
+  // The fused passes index the source with int32 and compare positions in
+  // float (AdmitPosition).
+  const bool indexable = static_cast<std::int64_t>(src.stride) * src.h <= INT32_MAX &&
+                         SmallSource(src);
   if (options.equirectangular && model.projection == SourceProjection::Equirectangular &&
       indexable) {
     if (options.bilinear) {

@@ -132,11 +132,12 @@ inline PIXEL_YC SampleBilinear(const SourceFrame& src, float x, float y, bool eq
   return Mix(src, BilinearTapsAt(src, x, y, equirectangular, convention));
 }
 
-// True when a position lies within [lo, hi] (or [lo, hi) when hi_open).
-// (Non-short-circuit & and selects, here and below, let loops over many
-// positions become vector code; the results are the same.)
-inline bool Within(float value, double lo, double hi, bool hi_open) {
-  const double v = static_cast<double>(value);
+// True when a position lies within [lo, hi] (or [lo, hi) when hi_open),
+// compared in Bound. (Non-short-circuit & and selects, here and below, let
+// loops over many positions become vector code; the results are the same.)
+template <typename Bound = double>
+inline bool Within(float value, Bound lo, Bound hi, bool hi_open) {
+  const Bound v = static_cast<Bound>(value);
   return (v >= lo) & (hi_open ? v < hi : v <= hi);
 }
 
@@ -150,11 +151,19 @@ struct AdmittedPosition {
   float y;
 };
 
-template <Filter filter>
+//
+// The bounds are compared in double. Bound = float compares in float, with
+// the same verdicts while W and H are below 2^22 (every bound, W + 0.5
+// included, is then a float, and a float compared with a float is exact),
+// and half the vector work; the batch passes use it behind that check
+// (SmallSource).
+template <Filter filter, typename Bound = double>
 inline AdmittedPosition AdmitPosition(const SourceFrame& src, SourcePoint p,
                                       const SampleOptions& options, bool admitted = true) {
-  const double W = static_cast<double>(src.w);
-  const double H = static_cast<double>(src.h);
+  const Bound W = static_cast<Bound>(src.w);
+  const Bound H = static_cast<Bound>(src.h);
+  const Bound half = static_cast<Bound>(0.5);
+  const Bound zero = static_cast<Bound>(0.0);
   // An empty source has nothing to sample (and no pixel 0 to clamp onto).
   const bool candidate = !p.outside & admitted & (src.w > 0) & (src.h > 0);
   float x = p.x;
@@ -162,9 +171,9 @@ inline AdmittedPosition AdmitPosition(const SourceFrame& src, SourcePoint p,
   bool in_range;
   if (options.bilinear) {
     if (filter == Filter::Trimbel) {
-      in_range = Within(x, -0.5, W + 0.5, false) & Within(y, -0.5, H + 0.5, false);
+      in_range = Within(x, -half, W + half, false) & Within(y, -half, H + half, false);
     } else {
-      in_range = Within(x, 0.0, W, false) & Within(y, 0.0, H, false);
+      in_range = Within(x, zero, W, false) & Within(y, zero, H, false);
     }
   } else if (filter == Filter::Trimbel) {
     // Pixel centres: shift by half a pixel and wrap the seam before the test.
@@ -172,10 +181,10 @@ inline AdmittedPosition AdmitPosition(const SourceFrame& src, SourcePoint p,
     y = y + 0.5f;
     const float wf = static_cast<float>(src.w);
     x = (options.equirectangular & (x >= wf)) ? x - wf : x;
-    in_range = Within(x, 0.0, W, true) & Within(y, 0.0, H, true);
+    in_range = Within(x, zero, W, true) & Within(y, zero, H, true);
   } else {
     const bool open_top = filter == Filter::Oskuda;
-    in_range = Within(x, -0.5, W + 0.5, open_top) & Within(y, -0.5, H + 0.5, open_top);
+    in_range = Within(x, -half, W + half, open_top) & Within(y, -half, H + half, open_top);
   }
   in_range = candidate & in_range;
   return AdmittedPosition{in_range, x, y};

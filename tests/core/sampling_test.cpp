@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "sampling.h"
@@ -161,3 +162,44 @@ TEST(EmptySource, FillsInsteadOfReadingOutsideTheFrame) {
 }
 
 }  // namespace
+
+// The in-range test compared in float gives the double test's verdict and
+// position for every filter and sampler, at and one float step around each
+// bound, for sizes up to the limit of the float comparison.
+template <Filter filter>
+void ExpectFloatBoundsAgree(int w, int h) {
+  const SourceFrame frame{nullptr, w, h, w};
+  std::vector<float> values = {std::nanf(""), INFINITY, -INFINITY, 1e30f, -1e30f};
+  for (double bound : {-0.5, 0.0, 0.5, static_cast<double>(w) - 0.5, static_cast<double>(w),
+                       static_cast<double>(w) + 0.5, static_cast<double>(h) - 0.5,
+                       static_cast<double>(h), static_cast<double>(h) + 0.5}) {
+    const float b = static_cast<float>(bound);
+    values.insert(values.end(), {b, std::nextafter(b, -INFINITY), std::nextafter(b, INFINITY)});
+  }
+  for (bool bilinear : {false, true}) {
+    for (bool equirect : {false, true}) {
+      const SampleOptions options{bilinear, false, equirect};
+      for (float x : values) {
+        for (float y : values) {
+          const SourcePoint p{x, y, false};
+          const lens::AdmittedPosition d = lens::AdmitPosition<filter>(frame, p, options);
+          const lens::AdmittedPosition f = lens::AdmitPosition<filter, float>(frame, p, options);
+          ASSERT_EQ(d.in_range, f.in_range) << w << "x" << h << " at " << x << ", " << y;
+          if (d.in_range) {
+            ASSERT_EQ(std::memcmp(&d.x, &f.x, sizeof(float)), 0);
+            ASSERT_EQ(std::memcmp(&d.y, &f.y, sizeof(float)), 0);
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(InRange, FloatComparisonsAgreeWithDoubleBelowTheSizeLimit) {
+  for (auto [w, h] : {std::pair{1, 1}, std::pair{7, 3}, std::pair{3840, 1920},
+                      std::pair{(1 << 22) - 1, (1 << 22) - 1}, std::pair{(1 << 22) - 1, 1}}) {
+    ExpectFloatBoundsAgree<Filter::Varnel>(w, h);
+    ExpectFloatBoundsAgree<Filter::Oskuda>(w, h);
+    ExpectFloatBoundsAgree<Filter::Trimbel>(w, h);
+  }
+}
