@@ -129,11 +129,11 @@ inline int AnglesBatch(PixelBatch& b) {
     // den < 0 takes atan(-q); den = 0 or NaN lanes are recomputed below.
     const double t = vmath::AtanEstimate(static_cast<double>(negative ? -q : q));
     const double phi = negative ? pi - t : t;
-    const double phi_margin = ((negative ? pi : 0.0) + vmath::Abs(t)) * vmath::kMargin;
-    // den = 0 or NaN: AnglesOf's other branches.
+    // phi is within 2^-46 |t| plus one rounding of the exact one, and
+    // |t| <= |phi| (|t| <= pi / 2 <= |phi| where den < 0): inside the
+    // relative margin. den = 0 or NaN: AnglesOf's other branches.
     const bool ok = ((den > 0.0f) | negative) &
-                    vmath::RoundsSafely(theta, vmath::Abs(theta) * vmath::kMargin) &
-                    vmath::RoundsSafely(phi, phi_margin);
+                    vmath::RoundsSafelyRelative(theta) & vmath::RoundsSafelyRelative(phi);
     b.theta[k] = static_cast<float>(theta);
     b.phi[k] = static_cast<float>(phi);
     b.recompute[k] = !ok;
@@ -424,10 +424,8 @@ inline int PlaceEquirectangularLanes(PixelBatch& b, const ViewRotation& view_rot
     const double theta = vmath::AcosEstimate(static_cast<double>(ray.axis));
     const double t = vmath::AtanEstimate(static_cast<double>(negative ? -q : q));
     const double phi = negative ? pi - t : t;
-    const double phi_margin = ((negative ? pi : 0.0) + vmath::Abs(t)) * vmath::kMargin;
     const bool ok = ((den > 0.0f) | negative) &
-                    vmath::RoundsSafely(theta, vmath::Abs(theta) * vmath::kMargin) &
-                    vmath::RoundsSafely(phi, phi_margin);
+                    vmath::RoundsSafelyRelative(theta) & vmath::RoundsSafelyRelative(phi);
     const SourceAngles angles{static_cast<float>(theta), static_cast<float>(phi)};
     const AdmittedPosition a = AdmitPosition<filter, float>(src, MapEquirectangular<filter>(m, angles),
                                                      options, !masked || admit[k] != 0);
@@ -620,10 +618,8 @@ inline int PlaceLensLanes(PixelBatch& b, const ViewRotation& view_rotation,
     const double theta = vmath::AcosEstimate(static_cast<double>(ray.axis));
     const double t = vmath::AtanEstimate(static_cast<double>(negative ? -q : q));
     const double phi = negative ? pi - t : t;
-    const double phi_margin = ((negative ? pi : 0.0) + vmath::Abs(t)) * vmath::kMargin;
     const bool ok = ((den > 0.0f) | negative) &
-                    vmath::RoundsSafely(theta, vmath::Abs(theta) * vmath::kMargin) &
-                    vmath::RoundsSafely(phi, phi_margin);
+                    vmath::RoundsSafelyRelative(theta) & vmath::RoundsSafelyRelative(phi);
     const float theta_f = static_cast<float>(theta);
     const float phi_f = static_cast<float>(phi);
     theta_of[k] = theta_f;

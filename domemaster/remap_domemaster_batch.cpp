@@ -81,7 +81,7 @@ inline int PairRaysInto(const DomeScale& scale, float oy, float oy_squared, std:
     rho_of[g] = rho;
     theta_of[g] = theta_o;
     phi_of[g] = static_cast<float>(phi);
-    ok[g] = vm::RoundsSafely(phi, vm::Abs(phi) * vm::kMargin) ? 1 : 0;
+    ok[g] = vm::RoundsSafelyRelative(phi) ? 1 : 0;
     // The rounded angles feed the sines and cosines, as in PairRay.
     theta_arg[g] = static_cast<double>(theta_o);
     phi_arg[g] = static_cast<double>(static_cast<float>(phi));
@@ -97,9 +97,8 @@ inline int PairRaysInto(const DomeScale& scale, float oy, float oy_squared, std:
     const double x0 = cos_phi[g] * sin_theta[g];
     const double y0 = sin_phi[g] * sin_theta[g];
     const double z = cos_theta[g];
-    const bool accept = (ok[g] != 0) & vm::RoundsSafely(x0, vm::Abs(x0) * vm::kMargin) &
-                        vm::RoundsSafely(y0, vm::Abs(y0) * vm::kMargin) &
-                        vm::RoundsSafely(z, vm::Abs(z) * vm::kMargin);
+    const bool accept = (ok[g] != 0) & vm::RoundsSafelyRelative(x0) &
+                        vm::RoundsSafelyRelative(y0) & vm::RoundsSafelyRelative(z);
     X0[g] = static_cast<float>(x0);
     Y0[g] = static_cast<float>(y0);
     Z[g] = static_cast<float>(z);
@@ -227,7 +226,7 @@ inline void RemapRowPair(const FrameSetup& f, std::int32_t i) {
 
 using RowPairFunction = void (*)(const FrameSetup&, std::int32_t);
 
-void RowPairBaseline(const FrameSetup& f, std::int32_t i) {
+LENS_BASELINE_KERNEL void RowPairBaseline(const FrameSetup& f, std::int32_t i) {
   RemapRowPair<lens::KernelSet::Baseline>(f, i);
 }
 

@@ -81,7 +81,7 @@ inline void RemapRow(const FrameSetup& f, std::int32_t r) {
 
 using RowFunction = void (*)(const FrameSetup&, std::int32_t);
 
-void RowBaseline(const FrameSetup& f, std::int32_t r) {
+LENS_BASELINE_KERNEL void RowBaseline(const FrameSetup& f, std::int32_t r) {
   RemapRow<lens::KernelSet::Baseline>(f, r);
 }
 

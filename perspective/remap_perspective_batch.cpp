@@ -56,8 +56,7 @@ inline int GroupRaysInto(std::int32_t j0, int n, float yf, float yf_squared, dou
     const float distance = vm::SqrtF(x * x + yf_squared);
     const double theta = vm::AtanEstimate(static_cast<double>(distance) * inverse_focal);
     const double phi = vm::AtanEstimate(static_cast<double>(yf / x));
-    ok[g] = (vm::RoundsSafely(theta, vm::Abs(theta) * vm::kMargin) &
-             vm::RoundsSafely(phi, vm::Abs(phi) * vm::kMargin))
+    ok[g] = (vm::RoundsSafelyRelative(theta) & vm::RoundsSafelyRelative(phi))
                 ? 1
                 : 0;
     // The rounded angles feed the sines and cosines, as in the reference.
@@ -78,9 +77,8 @@ inline int GroupRaysInto(std::int32_t j0, int n, float yf, float yf_squared, dou
     const double xm = cos_phi[g] * s[g];
     const double ym = sin_phi[g] * s[g];
     const double z = cos_theta[g];
-    const bool accept = (ok[g] != 0) & vm::RoundsSafely(xm, vm::Abs(xm) * vm::kMargin) &
-                        vm::RoundsSafely(ym, vm::Abs(ym) * vm::kMargin) &
-                        vm::RoundsSafely(z, vm::Abs(z) * vm::kMargin);
+    const bool accept = (ok[g] != 0) & vm::RoundsSafelyRelative(xm) &
+                        vm::RoundsSafelyRelative(ym) & vm::RoundsSafelyRelative(z);
     Xm[g] = static_cast<float>(xm);
     Ym[g] = static_cast<float>(ym);
     Z[g] = static_cast<float>(z);
@@ -194,7 +192,7 @@ inline void RemapRowPair(const FrameSetup& f, std::int32_t i) {
 
 using RowPairFunction = void (*)(const FrameSetup&, std::int32_t);
 
-void RowPairBaseline(const FrameSetup& f, std::int32_t i) {
+LENS_BASELINE_KERNEL void RowPairBaseline(const FrameSetup& f, std::int32_t i) {
   RemapRowPair<lens::KernelSet::Baseline>(f, i);
 }
 

@@ -104,6 +104,54 @@ TEST(VectorMath, AcceptedLanesRoundLikeTheScalarLibraryOnEveryPath) {
   }
 }
 
+// The check from the bits refuses every value that RoundsSafely with the
+// relative margin refuses, and close to no other: on the adversarial inputs'
+// results and on doubles placed around float midpoints, powers of two and
+// the ends of the float range.
+TEST(VectorMath, RoundsSafelyRelativeIsTheMarginCheckAndALittleStricter) {
+  std::vector<double> values = {0.0, -0.0, kNaN, kInf, -kInf, 0x1p-126, -0x1p-126,
+                                std::nextafter(0x1p-126, 0.0), 0x1p127, std::nextafter(0x1p127, 0.0),
+                                1e-300, 3.4e38};
+  for (const Function& f : kFunctions) {
+    for (double x : AdversarialInputs(f)) values.push_back(f.scalar(x));
+  }
+  std::mt19937 random(99);
+  std::uniform_real_distribution<float> uniform(-10.0f, 10.0f);
+  for (int i = 0; i < 2000; ++i) {
+    const float a = uniform(random);
+    const float b = std::nextafter(a, 100.0f);
+    const double midpoint = (static_cast<double>(a) + static_cast<double>(b)) * 0.5;
+    for (double ulps : {0.0, 4095.0, 4096.0, 8191.0, 8192.0, 8193.0, 8194.0, 16384.0, 1e6}) {
+      for (double sign : {-1.0, 1.0}) {
+        const double step = std::nextafter(midpoint, kInf) - midpoint;
+        values.push_back(midpoint + sign * ulps * step);
+        values.push_back(static_cast<double>(a) + sign * ulps * step);
+      }
+    }
+  }
+  for (double e : {-126.0, -1.0, 0.0, 1.0, 20.0, 126.0}) {
+    const double p = std::ldexp(1.0, static_cast<int>(e));
+    for (double v : {p, std::nextafter(p, 0.0), std::nextafter(p, kInf)}) values.push_back(v);
+  }
+  int accepted = 0, refused_by_bits_only = 0;
+  for (double v : values) {
+    const bool bits = vm::RoundsSafelyRelative(v);
+    const bool margin = vm::RoundsSafely(v, std::fabs(v) * vm::kMargin);
+    ASSERT_TRUE(!bits || margin) << v;
+    accepted += bits ? 1 : 0;
+    refused_by_bits_only += (margin && !bits) ? 1 : 0;
+  }
+  EXPECT_GT(accepted, static_cast<int>(values.size()) / 2);
+  // Only values a few thousand units from a midpoint, between the two bands.
+  EXPECT_LT(refused_by_bits_only, static_cast<int>(values.size()) / 8);
+  EXPECT_FALSE(vm::RoundsSafelyRelative(0.0));
+  EXPECT_FALSE(vm::RoundsSafelyRelative(kNaN));
+  EXPECT_FALSE(vm::RoundsSafelyRelative(kInf));
+  EXPECT_FALSE(vm::RoundsSafelyRelative(1e-40));
+  EXPECT_TRUE(vm::RoundsSafelyRelative(1.0));
+  EXPECT_TRUE(vm::RoundsSafelyRelative(-2.5));
+}
+
 double SinEstimate(double x) { return vm::SinCosEstimate(x).sin; }
 double CosEstimate(double x) { return vm::SinCosEstimate(x).cos; }
 
