@@ -708,8 +708,8 @@ constexpr float kQuickDirectionError = 0x1p-20f;
 // roundings of the sum, and the pass doubles that. The two ends of each
 // coordinate go through the shift, the in-range test and the pixel choice,
 // which never decrease as a coordinate grows; a lane is taken when both
-// ends admit it and give the same pixel, when no corner of the box they
-// span is admitted (the fill; see below), or when both ends of theta's
+// ends admit it and give the same pixel, when the box they span lies wholly
+// off the frame (BoxOffFrame; the fill), or when both ends of theta's
 // bracket lie outside the lens's mask (the fill). Other lanes, den = 0,
 // NaN and rays of extreme length among them, are marked in redo.
 // The equidistant model's position from the ray without the exact angles,
@@ -758,23 +758,14 @@ struct EquidistantEstimate {
   }
 };
 
-// Whether no point of the box, shifted as the model shifts, passes the
-// filter's in-range test: none of its four corners does, and the box is
-// narrower than the test's range (half a pixel), so it cannot straddle it.
-template <Filter filter>
-inline bool BoxOffFrame(const PositionBox& box, float shift_x, float shift_y,
-                        const SourceFrame& src, const SampleOptions& options) {
-  const float x_lo = (box.x - box.margin_x) - shift_x;
-  const float x_hi = (box.x + box.margin_x) - shift_x;
-  const float y_lo = (box.y - box.margin_y) + shift_y;
-  const float y_hi = (box.y + box.margin_y) + shift_y;
-  const bool touches =
-      AdmitPosition<filter, float>(src, SourcePoint{x_lo, y_lo, false}, options, true).in_range |
-      AdmitPosition<filter, float>(src, SourcePoint{x_lo, y_hi, false}, options, true).in_range |
-      AdmitPosition<filter, float>(src, SourcePoint{x_hi, y_lo, false}, options, true).in_range |
-      AdmitPosition<filter, float>(src, SourcePoint{x_hi, y_hi, false}, options, true).in_range;
-  const bool narrow = (box.margin_x < 0.25f) & (box.margin_y < 0.25f);
-  return !touches & narrow;
+// Whether the box, shifted as the model shifts, lies wholly outside
+// [-0.5, W + 0.5] x [-0.5, H + 0.5], the widest in-range box of any filter
+// and sampler (exact in float for SmallSource sizes): boxes that miss it on
+// one axis miss it altogether.
+inline bool BoxOffFrame(const PositionBox& box, float shift_x, float shift_y, float x_max,
+                        float y_max) {
+  return ((box.x + box.margin_x) - shift_x < -0.5f) | ((box.x - box.margin_x) - shift_x > x_max) |
+         ((box.y + box.margin_y) + shift_y < -0.5f) | ((box.y - box.margin_y) + shift_y > y_max);
 }
 
 template <Filter filter, bool masked>
@@ -788,6 +779,8 @@ inline void PlaceNearestLensQuick(PixelBatch& b, const ViewRotation& view_rotati
   const float shift_x = model.shift_x;
   const float shift_y = model.shift_y;
   const EquidistantEstimate estimate(model);
+  const float x_max = static_cast<float>(model.w) + 0.5f;
+  const float y_max = static_cast<float>(model.h) + 0.5f;
   const int n = b.n;
   const float* __restrict X = b.X;
   const float* __restrict Y = b.Y;
@@ -816,7 +809,7 @@ inline void PlaceNearestLensQuick(PixelBatch& b, const ViewRotation& view_rotati
         options, admit_lane & inside);
     source_index[k] = PlaceLane<filter, false>(lo, src, options).source;
     hi_index[k] = PlaceLane<filter, false>(hi, src, options).source;
-    may_touch[k] = BoxOffFrame<filter>(box, shift_x, shift_y, src, options) ? 0 : 1;
+    may_touch[k] = BoxOffFrame(box, shift_x, shift_y, x_max, y_max) ? 0 : 1;
     // 0: decided by the pixels, 1: outside the mask (the fill), 2: redo.
     redo[k] = !box.defined ? 2 : (outside ? 1 : (inside ? 0 : 2));
   }
@@ -852,13 +845,8 @@ inline bool LensTurnsAwayAll(const PixelBatch& b, const ViewRotation& view_rotat
   const float half_pi = model.pi * 0.5f;
   const float shift_x = model.shift_x;
   const float shift_y = model.shift_y;
-  // The widest in-range box of any filter and sampler, exact in float for
-  // these sizes; boxes that miss it on one axis miss it altogether.
-  const bool boxed = EquidistantEstimate::Applies(model) && model.w < (1 << 22) &&
-                     model.h < (1 << 22);
-  const float x_min = -0.5f;
+  const bool boxed = EquidistantEstimate::Applies(model);
   const float x_max = static_cast<float>(model.w) + 0.5f;
-  const float y_min = -0.5f;
   const float y_max = static_cast<float>(model.h) + 0.5f;
   const EquidistantEstimate estimate(model);
   const float* __restrict X = b.X;
@@ -881,11 +869,7 @@ inline bool LensTurnsAwayAll(const PixelBatch& b, const ViewRotation& view_rotat
         away = away | (box.theta.lo > half_pi);
       }
       if (projection == SourceProjection::Equidistant) {
-        const bool off_frame = ((box.x + box.margin_x) - shift_x < x_min) |
-                               ((box.x - box.margin_x) - shift_x > x_max) |
-                               ((box.y + box.margin_y) + shift_y < y_min) |
-                               ((box.y - box.margin_y) + shift_y > y_max);
-        away = away | (boxed & box.defined & off_frame);
+        away = away | (boxed & box.defined & BoxOffFrame(box, shift_x, shift_y, x_max, y_max));
       }
       if (masked) away = away | (admit[k] == 0);
       kept += away ? 0 : 1;
