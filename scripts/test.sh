@@ -4,7 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 jobs=$(nproc)
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DLENS_BUILD_TESTS=ON
 cmake --build build -j "$jobs"
 # The Windows plug-ins and their zip; ctest runs them under wine against this build.
 if command -v i686-w64-mingw32-g++-posix >/dev/null 2>&1; then

@@ -1,21 +1,59 @@
 #include "colour.h"
 
+#include "vector_clones.h"
+
 namespace reproject {
 
-void RgbFrameToYc48(const std::uint8_t* rgb, int rgb_stride, int w, int h, PIXEL_YC* yc,
-                    int yc_stride) {
+REPROJECT_VECTOR_CLONES
+void RgbRowToYc48(const std::int32_t* __restrict r, const std::int32_t* __restrict g,
+                  const std::int32_t* __restrict b, int n, PIXEL_YC* __restrict out) {
+  for (int i = 0; i < n; ++i) out[i] = RgbToYc48(r[i], g[i], b[i]);
+}
+
+REPROJECT_VECTOR_CLONES
+void Rgb16RowToYc48(const std::int32_t* __restrict r, const std::int32_t* __restrict g,
+                    const std::int32_t* __restrict b, int n, PIXEL_YC* __restrict out) {
+  for (int i = 0; i < n; ++i) out[i] = Rgb16ToYc48(r[i], g[i], b[i]);
+}
+
+REPROJECT_VECTOR_CLONES
+void Yc48RowToRgb(const PIXEL_YC* __restrict in, int n, std::int32_t* __restrict r, std::int32_t* __restrict g,
+                  std::int32_t* __restrict b) {
+  for (int i = 0; i < n; ++i) {
+    std::uint8_t r8, g8, b8;
+    Yc48ToRgb(in[i], &r8, &g8, &b8);
+    r[i] = r8;
+    g[i] = g8;
+    b[i] = b8;
+  }
+}
+
+REPROJECT_VECTOR_CLONES
+void Yc48RowToRgb16(const PIXEL_YC* __restrict in, int n, std::int32_t* __restrict r,
+                    std::int32_t* __restrict g, std::int32_t* __restrict b) {
+  for (int i = 0; i < n; ++i) {
+    std::uint16_t r16, g16, b16;
+    Yc48ToRgb16(in[i], &r16, &g16, &b16);
+    r[i] = r16;
+    g[i] = g16;
+    b[i] = b16;
+  }
+}
+
+void RgbFrameToYc48(const std::uint8_t* rgb, std::ptrdiff_t rgb_stride, int w, int h,
+                    PIXEL_YC* yc, int yc_stride) {
   for (int row = 0; row < h; ++row) {
-    const std::uint8_t* s = rgb + static_cast<std::ptrdiff_t>(row) * rgb_stride;
+    const std::uint8_t* s = rgb + row * rgb_stride;
     PIXEL_YC* d = yc + static_cast<std::ptrdiff_t>(row) * yc_stride;
     for (int col = 0; col < w; ++col) d[col] = RgbToYc48(s[3 * col], s[3 * col + 1], s[3 * col + 2]);
   }
 }
 
 void Yc48FrameToRgb(const PIXEL_YC* yc, int yc_stride, int w, int h, std::uint8_t* rgb,
-                    int rgb_stride) {
+                    std::ptrdiff_t rgb_stride) {
   for (int row = 0; row < h; ++row) {
     const PIXEL_YC* s = yc + static_cast<std::ptrdiff_t>(row) * yc_stride;
-    std::uint8_t* d = rgb + static_cast<std::ptrdiff_t>(row) * rgb_stride;
+    std::uint8_t* d = rgb + row * rgb_stride;
     for (int col = 0; col < w; ++col) Yc48ToRgb(s[col], &d[3 * col], &d[3 * col + 1], &d[3 * col + 2]);
   }
 }

@@ -1,51 +1,140 @@
 #include "options.h"
 
-#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include "plugin_host.h"
+#include <cstdlib>
 
 namespace reproject {
 namespace {
 
+struct HostOption {
+  const char* name;   // without "--"
+  const char* short_name;
+  bool takes_value;
+};
+const HostOption kHostOptions[] = {
+    {"overwrite", "-y", false}, {"quiet", "-q", false},    {"help", "-h", false},
+    {"no-audio", nullptr, false}, {"start", nullptr, true}, {"frames", nullptr, true},
+    {"max-size", nullptr, true}, {"crf", nullptr, true},    {"codec", nullptr, true},
+    {"preset", nullptr, true},   {"bitrate", nullptr, true}, {"pix-fmt", nullptr, true},
+    {"audio-codec", nullptr, true},
+};
+
+// The host option `arg` names (with or without "=value"), or null.
+const HostOption* FindHostOption(const std::string& arg) {
+  for (const HostOption& o : kHostOptions) {
+    if (o.short_name != nullptr && arg == o.short_name) return &o;
+    const std::string long_name = std::string("--") + o.name;
+    if (arg == long_name || (o.takes_value && arg.compare(0, long_name.size() + 1, long_name + "=") == 0))
+      return &o;
+  }
+  return nullptr;
+}
+
 bool ParseCount(const std::string& text, long min, long* out) {
   int v = 0;
-  if (!ParseScaledValue(text, 1, &v) || v < min || text[0] == '+') return false;
+  if (text.empty() || !ParseScaledValue(text, 1, &v) || v < min || text[0] == '+') return false;
   *out = v;
   return true;
+}
+
+// "8M", "2500k", "800000": bits per second.
+bool ParseBitrate(const std::string& text, std::int64_t* out) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  double scale = 1.0;
+  if (*end == 'k' || *end == 'K') scale = 1e3, ++end;
+  else if (*end == 'M') scale = 1e6, ++end;
+  else if (*end == 'G') scale = 1e9, ++end;
+  if (*end != '\0' || !(v > 0.0) || v * scale > 1e12) return false;
+  *out = static_cast<std::int64_t>(v * scale + 0.5);
+  return *out > 0;
+}
+
+std::string ProgramFolder() {
+  char buffer[4096];
+  const ssize_t n = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
+  if (n <= 0) return ".";
+  std::string path(buffer, static_cast<std::size_t>(n));
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+bool IsFile(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 }  // namespace
 
 std::string HostUsage() {
   return
-      "usage: reproject PLUGIN [OPTIONS] INPUT OUTPUT\n"
+      "usage: reproject [HOST OPTIONS] PLUGIN [OPTIONS] INPUT OUTPUT\n"
       "       reproject PLUGIN --help      (lists the plug-in's controls)\n"
       "PLUGIN: varnel (perspective view), oskuda (dome master), trimbel (equirectangular\n"
       "        panorama), or the path of a plug-in library.\n"
-      "INPUT: a picture (PNG, JPEG, TIFF, ...) or a video (MP4, MOV, MKV, ...).\n"
-      "OUTPUT: its extension selects the format: .png for a picture, .mp4/.mov/.mkv for\n"
-      "        H.264 video with the input's frame rate, timestamps and audio.\n"
+      "INPUT:  a picture (PNG, JPEG, TIFF, ...), a video (MP4, MOV, MKV, ...), numbered\n"
+      "        pictures (in%04d.png) or - for the standard input.\n"
+      "OUTPUT: its extension selects the format: a picture (.png, .jpg, .tif; out%04d.png\n"
+      "        for one numbered picture a frame) or a video (.mp4, .mov, .mkv, ...) with the\n"
+      "        input's frame rate, timestamps, tags and audio.\n"
       "Host options:\n"
       "  -y, --overwrite     replace an existing OUTPUT\n"
-      "  -q, --quiet         no progress bar or notes\n"
+      "  -q, --quiet         nothing on stderr unless the run fails\n"
       "  --start N           first input frame to convert (from 0)\n"
       "  --frames N          number of frames to convert\n"
       "  --max-size WxH      capacity of the frame buffers the plug-in sees\n"
       "                      (default: large enough for every output the controls ask for)\n"
-      "  --crf N             H.264/H.265 quality, 0 (best) to 51, default 18\n"
-      "  --codec NAME        video encoder, e.g. libx264, ffv1, png\n"
-      "  --no-audio          do not copy the audio stream\n"
+      "  --codec NAME        video encoder, e.g. libx264, libx265, ffv1, prores_ks\n"
+      "                      (default: the container's; 10-bit H.265 for inputs of more than 8 bits)\n"
+      "  --crf N             quality of libx264/libx265, 0 (best) to 51, default 18\n"
+      "  --preset NAME       speed of libx264/libx265, ultrafast .. placebo, default medium\n"
+      "  --bitrate RATE      target bit rate instead of a quality, e.g. 8M or 2500k\n"
+      "  --pix-fmt NAME      pixel format of the output, e.g. yuv420p, yuv420p10le, rgb48be\n"
+      "  --audio-codec NAME  copy (default where the container takes it) or an encoder, e.g. aac\n"
+      "  --no-audio          leave the audio out\n"
       "Exit status: 0 success, 1 an input or output failed, 2 bad usage, 130 interrupted.\n";
 }
 
+bool FindPlugin(const std::vector<std::string>& args, std::string* plugin, std::vector<std::string>* rest,
+                std::string* error) {
+  rest->clear();
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg.size() > 1 && arg[0] == '-' && arg != "--") {
+      const HostOption* option = FindHostOption(arg);
+      if (option == nullptr) {
+        *error = "unknown option " + arg + " before PLUGIN (the plug-in's controls come after its name)";
+        return false;
+      }
+      rest->push_back(arg);
+      if (option->takes_value && arg.find('=') == std::string::npos && i + 1 < args.size()) rest->push_back(args[++i]);
+      continue;
+    }
+    *plugin = arg;
+    rest->insert(rest->end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+    return true;
+  }
+  *error = "expected PLUGIN, INPUT and OUTPUT (see reproject --help)";
+  return false;
+}
+
 bool ResolvePlugin(const std::string& arg, std::string* path) {
-  if (arg == "varnel") *path = host::BuiltPluginPath("Varnel");
-  else if (arg == "oskuda") *path = host::BuiltPluginPath("Oskuda");
-  else if (arg == "trimbel") *path = host::BuiltPluginPath("Trimbel");
-  else if (arg.find('/') != std::string::npos || (arg.size() > 3 && arg.compare(arg.size() - 3, 3, ".so") == 0))
+  const char* library = arg == "varnel" ? "Varnel" : arg == "oskuda" ? "Oskuda" : arg == "trimbel" ? "Trimbel" : nullptr;
+  if (library != nullptr) {
+    const std::string folder = ProgramFolder();
+    const std::string installed = folder + "/" + LENS_PLUGIN_RELATIVE_DIR + "/" + library + ".so";
+    const std::string build_tree = folder + "/../../plugins/" + library + ".so";
+    *path = IsFile(installed) || !IsFile(build_tree) ? installed : build_tree;
+    return true;
+  }
+  if (arg.find('/') != std::string::npos || (arg.size() > 3 && arg.compare(arg.size() - 3, 3, ".so") == 0)) {
     *path = arg.find('/') == std::string::npos ? "./" + arg : arg;
-  else return false;
-  return true;
+    return true;
+  }
+  return false;
 }
 
 bool ParseOptions(const std::vector<std::string>& args, const ControlSet& controls, Options* o,
@@ -66,7 +155,7 @@ bool ParseOptions(const std::vector<std::string>& args, const ControlSet& contro
     if (arg == "-y" || arg == "--overwrite") { o->overwrite = true; continue; }
     if (arg == "-q" || arg == "--quiet") { o->quiet = true; continue; }
     if (arg == "-h" || arg == "--help") { o->help = true; continue; }
-    if (arg == "--no-audio") { o->audio = false; continue; }
+    if (arg == "--no-audio") { o->output.audio = false; continue; }
     if (arg.compare(0, 2, "--") != 0) {
       *error = "unknown option " + arg + " (see reproject PLUGIN --help)";
       return false;
@@ -82,13 +171,12 @@ bool ParseOptions(const std::vector<std::string>& args, const ControlSet& contro
     }
     bool known = false;
     bool takes_value = ControlOptionTakesValue(controls, name, &known);
-    const bool host_option = name == "start" || name == "frames" || name == "max-size" ||
-                             name == "crf" || name == "codec";
-    if (!known && !host_option) {
+    const HostOption* host_option = FindHostOption("--" + name);
+    if (!known && host_option == nullptr) {
       *error = "unknown option --" + name + " (see reproject PLUGIN --help)";
       return false;
     }
-    if (host_option) takes_value = true;
+    if (host_option != nullptr) takes_value = host_option->takes_value;
     if (takes_value && !has_value) {
       if (i + 1 >= args.size()) {
         *error = "option --" + name + " needs a value";
@@ -126,13 +214,39 @@ bool ParseOptions(const std::vector<std::string>& args, const ControlSet& contro
         *error = shown + ": out of range; allowed 0..51";
         return false;
       }
-      o->crf = static_cast<int>(crf);
-    } else if (name == "codec") {
-      o->codec = value;
-    } else if (ApplyControlOption(controls, name, value, &o->values, error) < 0) {
-      return false;
+      o->output.crf = static_cast<int>(crf);
+    } else if (name == "bitrate") {
+      if (!ParseBitrate(value, &o->output.bitrate)) {
+        *error = shown + ": expected bits per second, e.g. 8M, 2500k or 800000";
+        return false;
+      }
+    } else if (name == "codec" || name == "preset" || name == "pix-fmt" || name == "audio-codec") {
+      if (value.empty()) {
+        *error = "option --" + name + " needs a value";
+        return false;
+      }
+      std::string& field = name == "codec" ? o->output.codec : name == "preset" ? o->output.preset
+                           : name == "pix-fmt" ? o->output.pix_fmt : o->output.audio_codec;
+      field = value;
+    } else if (name == "help") {
+      o->help = true;
+    } else {
+      if (ApplyControlOption(controls, name, value, &o->values, error) < 0) return false;
+      if (name == "input") {
+        o->input_given = true;
+      } else if (name == "check") {
+        const int index = std::atoi(value.c_str());
+        if (index >= 0 && index < static_cast<int>(controls.checks.size()) &&
+            controls.checks[static_cast<std::size_t>(index)].input != InputKind::None)
+          o->input_given = true;
+      } else if (const TrackControl* t = controls.FindTrack(name)) {
+        o->given_tracks.push_back(t->index);
+      } else if (name == "track") {
+        o->given_tracks.push_back(std::atoi(value.c_str()));
+      }
     }
   }
+  o->output.quiet = o->quiet;
   if (o->help) return true;
   if (positional.size() != 2) {
     *error = positional.size() < 2 ? "expected INPUT and OUTPUT (see reproject PLUGIN --help)"
@@ -140,7 +254,7 @@ bool ParseOptions(const std::vector<std::string>& args, const ControlSet& contro
     return false;
   }
   o->input = positional[0];
-  o->output = positional[1];
+  o->output.path = positional[1];
   return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cstring>
 #include <sstream>
 
@@ -211,6 +212,37 @@ std::vector<InputKind> ControlSet::InputChoices() const {
     if (c.input != InputKind::None) choices.push_back(c.input);
   if (default_input != InputKind::None) choices.push_back(default_input);
   return choices;
+}
+
+InputKind ControlSet::InputIn(const std::vector<int>& values) const {
+  InputKind kind = default_input;
+  for (const CheckControl& c : checks)
+    if (c.input != InputKind::None && values[c.index] != 0) kind = c.input;
+  return kind;
+}
+
+bool ControlSet::MakesPanoramas() const { return title.rfind("Trimbel", 0) == 0; }
+
+std::vector<std::string> IdleControlNotes(const ControlSet& set, const ControlValues& values,
+                                          const std::vector<int>& given_tracks) {
+  std::vector<std::string> notes;
+  std::vector<int> seen;
+  const CheckControl* use_height = set.FindCheck("use-height");
+  const bool panorama_input = set.InputIn(values.checks) == InputKind::Equirect;
+  for (int index : given_tracks) {
+    if (index < 0 || index >= static_cast<int>(set.tracks.size()) ||
+        std::find(seen.begin(), seen.end(), index) != seen.end())
+      continue;
+    seen.push_back(index);
+    const std::string& name = set.tracks[index].name;
+    if (name == "height" && use_height != nullptr && values.checks[use_height->index] == 0) {
+      notes.push_back("--height has no effect without --use-height");
+    } else if (panorama_input && (name == "in-fov" || name == "in-mask" || name == "shift-x" || name == "shift-y")) {
+      notes.push_back("--" + name + " has no effect on an equirect input" +
+                      (set.default_input == InputKind::Equirect ? " (the default; choose another with --input)" : ""));
+    }
+  }
+  return notes;
 }
 
 std::string ControlSet::Help() const {

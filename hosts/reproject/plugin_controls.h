@@ -46,6 +46,11 @@ struct ControlSet {
   const TrackControl* FindTrack(const std::string& name) const;
   const CheckControl* FindCheck(const std::string& name) const;
   std::vector<InputKind> InputChoices() const;  // in table order, the default last
+  // The projection the plug-in reads with these boxes: the ticked input box
+  // of the highest index, or the default.
+  InputKind InputIn(const std::vector<int>& checks) const;
+  // The plug-in makes equirectangular (360-degree) panoramas.
+  bool MakesPanoramas() const;
   std::string Help() const;  // the control part of --help
 };
 
@@ -58,6 +63,12 @@ struct ControlValues {
   // Track values for one input frame.
   std::vector<int> TracksAt(long frame) const;
 };
+
+// Notes for controls the command line set that do nothing with the boxes as
+// they are: the height without its box, the input's field of view, mask and
+// shift with a panorama input.
+std::vector<std::string> IdleControlNotes(const ControlSet& set, const ControlValues& values,
+                                          const std::vector<int>& given_tracks);
 
 // Shift-JIS (code page 932) bytes to UTF-8; bytes that do not convert come
 // out as \xNN.

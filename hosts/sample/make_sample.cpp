@@ -14,7 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "media.h"
+#include "colour.h"
+#include "media_output.h"
+#include "output_file.h"
 #include "output_file.h"
 
 namespace {
@@ -144,24 +146,25 @@ int main(int argc, char** argv) {
       p[2] = static_cast<std::uint8_t>(std::lround(255.0 * b / n));
     }
   }
+  // Written through YC48, which gives every 8-bit colour back unchanged.
+  std::vector<PIXEL_YC> yc(static_cast<size_t>(w) * h);
+  reproject::RgbFrameToYc48(rgb.data(), 3 * w, w, h, yc.data(), w);
   const std::string output = argv[1];
-  reproject::PendingOutput pending(output);
+  reproject::OutputFile file(output);
   std::string error;
-  if (!pending.Create(&error)) {
-    std::fprintf(stderr, "make_sample: %s\n", error.c_str());
-    return 1;
-  }
   reproject::WriterSettings settings;
-  settings.path = pending.temp_path();
-  settings.format_path = output;
-  settings.w = w;
-  settings.h = h;
-  settings.time_base = {1, 25};
-  settings.frame_rate = {25, 1};
-  std::unique_ptr<reproject::MediaWriter> writer =
-      reproject::MediaWriter::Open(settings, nullptr, 0, &error);
-  if (!writer || !writer->Write(rgb.data(), 0, 1, &error) || !writer->Finish(-1, &error) ||
-      !pending.Commit(true, &error)) {
+  settings.request.path = output;
+  std::unique_ptr<reproject::MediaWriter> writer;
+  if (file.Create(&error) && reproject::PlanPicture(output, &settings.plan, &error)) {
+    settings.fd = file.fd();
+    settings.w = w;
+    settings.h = h;
+    settings.time_base = {1, 25};
+    settings.frame_rate = {25, 1};
+    writer = reproject::MediaWriter::Open(settings, nullptr, &error);
+  }
+  if (!writer || !writer->WriteVideo(yc.data(), w, 0, &error) || !writer->Finish(&error) ||
+      !file.Commit(true, &error)) {
     std::fprintf(stderr, "make_sample: %s\n", error.c_str());
     return 1;
   }

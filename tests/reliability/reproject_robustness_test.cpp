@@ -1,57 +1,31 @@
 // The reproject program against damaged media and a failing environment:
 // files that are empty, cut short, corrupt or misnamed, picture headers with
 // absurd sizes, media without a picture stream, a disk that fills up while
-// the output is written, and runs that are killed. Each must end within a
-// bounded time with one line on stderr, the documented exit status, and no
-// output file.
+// the output is written, too little memory, and runs that are killed. Each
+// must end within a bounded time with one line on stderr, the documented
+// exit status, and no output file.
 #include <gtest/gtest.h>
-#include <dirent.h>
 #include <signal.h>
 #include <sys/mount.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <chrono>
-#include <cstdint>
-#include <cstdlib>
-#include <fcntl.h>
 #include <fstream>
-#include <iterator>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "reproject_run.h"
 
 namespace {
 
+using namespace reproject_test;
+
 constexpr int kExitFailed = 1;
 constexpr int kExitInterrupted = 130;
-constexpr int kTimeLimitSeconds = 60;
-
-struct Outcome {
-  bool finished = false;  // ended by itself within the time limit
-  bool exited = false;
-  int status = -1;
-  int signal = 0;
-  std::string err;
-  double seconds = 0.0;
-};
-
-struct Limits {
-  long file_size_bytes = -1;  // RLIMIT_FSIZE for the child, -1: unlimited
-  int signal_after_ms = -1;   // send `signal` this long after the start
-  int signal = 0;
-};
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
@@ -101,120 +75,23 @@ std::string PngWithSize(std::uint32_t w, std::uint32_t h) {
 class ReprojectRobustness : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    char pattern[] = "/tmp/reproject-robustness-XXXXXX";
-    dir_ = mkdtemp(pattern);
     const std::string ff = "ffmpeg -v error -y -nostdin ";
     const std::string src = "-f lavfi -i testsrc=size=320x160:rate=25:duration=4 ";
-    ok_ = std::system((ff + src + "-c:v libx264 -preset ultrafast -movflags +faststart " + Path("front.mp4")).c_str()) == 0 &&
-          std::system((ff + src + "-c:v libx264 -preset ultrafast " + Path("back.mp4")).c_str()) == 0 &&
-          std::system((ff + src + "-c:v libx264 -preset ultrafast " + Path("clip.mkv")).c_str()) == 0 &&
-          std::system((ff + "-f lavfi -i testsrc=size=640x320:rate=25:duration=30 -c:v libx264 -preset ultrafast " +
-                       Path("long.mp4")).c_str()) == 0 &&
-          std::system((ff + "-f lavfi -i testsrc=size=320x160:rate=25:duration=3,noise=alls=60:allf=t "
-                       "-c:v libx264 -preset ultrafast " + Path("noisy.mp4")).c_str()) == 0 &&
-          std::system((ff + "-f lavfi -i testsrc=size=256x128 -frames:v 1 " + Path("scene.png")).c_str()) == 0 &&
-          std::system((ff + "-f lavfi -i sine=frequency=440:duration=1 -c:a aac " + Path("audio.m4a")).c_str()) == 0 &&
-          std::system((ff + "-f lavfi -i sine=frequency=440:duration=1 " + Path("audio.wav")).c_str()) == 0 &&
-          std::system((ff + "-f lavfi -i sine=frequency=440:duration=1 -c:a aac " + Path("sound-only.mp4")).c_str()) == 0;
+    ok_ = Shell(ff + src + "-c:v libx264 -preset ultrafast -movflags +faststart " + Path("front.mp4")) &&
+          Shell(ff + src + "-c:v libx264 -preset ultrafast " + Path("back.mp4")) &&
+          Shell(ff + src + "-c:v libx264 -preset ultrafast " + Path("clip.mkv")) &&
+          Shell(ff + "-f lavfi -i testsrc=size=320x160:rate=25:duration=3,noise=alls=60:allf=t "
+                     "-c:v libx264 -preset ultrafast " + Path("noisy.mp4")) &&
+          Shell(ff + "-f lavfi -i testsrc=size=256x128 -frames:v 1 " + Path("small.png")) &&
+          Shell(ff + "-f lavfi -i sine=frequency=440:duration=1 -c:a aac " + Path("audio.m4a")) &&
+          Shell(ff + "-f lavfi -i sine=frequency=440:duration=1 " + Path("audio.wav")) &&
+          Shell(ff + "-f lavfi -i sine=frequency=440:duration=1 -c:a aac " + Path("sound-only.mp4"));
   }
-  static void TearDownTestSuite() { std::system(("rm -rf " + dir_).c_str()); }
 
   void SetUp() override { ASSERT_TRUE(ok_) << "ffmpeg could not make the test media"; }
 
-  static std::string Path(const std::string& name) { return dir_ + "/" + name; }
-
-  static bool Exists(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-  }
-
-  // Names in `folder` that mark an unfinished output.
-  static std::vector<std::string> Leftovers(const std::string& folder) {
-    std::vector<std::string> names;
-    DIR* d = opendir(folder.c_str());
-    if (d == nullptr) return names;
-    while (dirent* e = readdir(d)) {
-      if (std::string(e->d_name).find(".part") != std::string::npos) names.push_back(e->d_name);
-    }
-    closedir(d);
-    return names;
-  }
-
-  // Runs reproject with `args`, stderr to a file, under `limits`; kills it
-  // when it outlives the time limit.
-  static Outcome Run(const std::vector<std::string>& args, const Limits& limits = Limits()) {
-    const std::string err_path = Path("stderr.txt");
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-      const int null_fd = open("/dev/null", O_RDWR);
-      const int err_fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(null_fd, 0);
-      dup2(null_fd, 1);
-      dup2(err_fd, 2);
-      if (limits.file_size_bytes >= 0) {
-        // A full disk as an ordinary user can have it: writes past the limit
-        // fail with EFBIG (the signal that would end the process is ignored).
-        signal(SIGXFSZ, SIG_IGN);
-        struct rlimit limit;
-        limit.rlim_cur = static_cast<rlim_t>(limits.file_size_bytes);
-        limit.rlim_max = static_cast<rlim_t>(limits.file_size_bytes);
-        setrlimit(RLIMIT_FSIZE, &limit);
-      }
-      std::vector<char*> argv;
-      argv.push_back(const_cast<char*>(REPROJECT_BIN));
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(REPROJECT_BIN, argv.data());
-      _exit(127);
-    }
-    Outcome o;
-    bool signalled = false;
-    int status = 0;
-    for (;;) {
-      const pid_t done = waitpid(pid, &status, WNOHANG);
-      const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      if (done == pid) {
-        o.finished = true;
-        o.seconds = elapsed;
-        break;
-      }
-      if (!signalled && limits.signal_after_ms >= 0 && elapsed * 1000.0 >= limits.signal_after_ms) {
-        kill(pid, limits.signal);
-        signalled = true;
-      }
-      if (elapsed > kTimeLimitSeconds) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        o.seconds = elapsed;
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    o.exited = WIFEXITED(status);
-    o.status = o.exited ? WEXITSTATUS(status) : -1;
-    o.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-    o.err = ReadFile(err_path);
-    return o;
-  }
-
-  // The outcome every failure must have: on time, the status, one line that
-  // names the program, no output and no unfinished file.
-  static void ExpectCleanFailure(const Outcome& o, int status, const std::string& output,
-                                 const std::string& what) {
-    EXPECT_TRUE(o.finished) << what << ": still running after " << kTimeLimitSeconds << " s";
-    EXPECT_EQ(o.status, status) << what << "\n" << o.err;
-    EXPECT_EQ(o.err.rfind("reproject: ", 0), 0u) << what << "\n" << o.err;
-    EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << what << "\n" << o.err;
-    EXPECT_FALSE(Exists(output)) << what << ": " << output << " was left behind";
-    const std::string folder = output.substr(0, output.rfind('/'));
-    EXPECT_TRUE(Leftovers(folder).empty()) << what << ": an unfinished file was left behind";
-  }
-
-  static std::string dir_;
   static bool ok_;
 };
-std::string ReprojectRobustness::dir_;
 bool ReprojectRobustness::ok_ = false;
 
 // Damaged and misleading inputs, including picture headers whose sizes no
@@ -222,7 +99,7 @@ bool ReprojectRobustness::ok_ = false;
 TEST_F(ReprojectRobustness, BadInputsFailWithOneLine) {
   const std::string mp4 = ReadFile(Path("front.mp4"));
   const std::string back = ReadFile(Path("back.mp4"));
-  const std::string png = ReadFile(Path("scene.png"));
+  const std::string png = ReadFile(Path("small.png"));
   WriteFile(Path("empty.mp4"), "");
   WriteFile(Path("empty.mkv"), "");
   WriteFile(Path("cut-header.mp4"), mp4.substr(0, 40));
@@ -263,7 +140,7 @@ TEST_F(ReprojectRobustness, BadInputsFailWithOneLine) {
     const bool video = input.find(".mp4") != std::string::npos || input.find(".mkv") != std::string::npos;
     for (const std::string& output : {std::string("out.png"), std::string("out.mp4")}) {
       if (video && output == "out.png") continue;
-      const Outcome o = Run({"varnel", Path(input), Path(output)});
+      const Outcome o = RunReproject({"varnel", Path(input), Path(output)});
       ExpectCleanFailure(o, kExitFailed, Path(output), input + " -> " + output);
     }
   }
@@ -274,7 +151,7 @@ TEST_F(ReprojectRobustness, BadInputsFailWithOneLine) {
 TEST_F(ReprojectRobustness, InputEndingEarlyIsAnError) {
   const std::string mp4 = ReadFile(Path("front.mp4"));
   WriteFile(Path("short.mp4"), mp4.substr(0, mp4.size() * 2 / 3));
-  const Outcome o = Run({"oskuda", Path("short.mp4"), Path("short-out.mp4")});
+  const Outcome o = RunReproject({"oskuda", Path("short.mp4"), Path("short-out.mp4")});
   ExpectCleanFailure(o, kExitFailed, Path("short-out.mp4"), "short.mp4");
 }
 
@@ -283,11 +160,11 @@ TEST_F(ReprojectRobustness, InputEndingEarlyIsAnError) {
 TEST_F(ReprojectRobustness, MatroskaEndingEarly) {
   const std::string mkv = ReadFile(Path("clip.mkv"));
   WriteFile(Path("short.mkv"), mkv.substr(0, mkv.size() * 2 / 3));
-  const Outcome o = Run({"oskuda", Path("short.mkv"), Path("short-out.mkv")});
+  const Outcome o = RunReproject({"oskuda", Path("short.mkv"), Path("short-out.mkv")});
   EXPECT_TRUE(o.finished);
   ExpectCleanFailure(o, kExitFailed, Path("short-out.mkv"), "short.mkv");
   EXPECT_NE(o.err.find("declares"), std::string::npos) << o.err;
-  const Outcome whole = Run({"oskuda", Path("clip.mkv"), Path("whole-out.mkv")});
+  const Outcome whole = RunReproject({"oskuda", Path("clip.mkv"), Path("whole-out.mkv")});
   EXPECT_EQ(whole.status, 0) << whole.err;
   std::remove(Path("whole-out.mkv").c_str());
 }
@@ -299,23 +176,30 @@ TEST_F(ReprojectRobustness, MatroskaEndingEarly) {
 TEST_F(ReprojectRobustness, FileSizeLimitMidWrite) {
   const std::pair<std::string, std::string> cases[] = {
       {"front.mp4", "full.mp4"}, {"front.mp4", "full.mkv"}, {"front.mp4", "full.mov"},
-      {"scene.png", "full.png"}, {"scene.png", "full.tif"}, {"long.mp4", "full-long.mp4"},
+      {"small.png", "full.png"}, {"small.png", "full.tif"}, {"long.mp4", "full-long.mp4"},
   };
   for (const auto& [input, name] : cases) {
     const std::string output = Path(name);
-    const std::vector<std::string> args = {"trimbel", "--bilinear", "--frames", "40", Path(input), output};
-    const Outcome free_run = Run(args);
+    const std::string source = input == "long.mp4" ? Media(input) : Path(input);
+    const std::vector<std::string> args = {"trimbel", "--bilinear", "--frames", "40", source, output};
+    const Outcome free_run = RunReproject(args);
     ASSERT_EQ(free_run.status, 0) << name << "\n" << free_run.err;
     struct stat st;
     ASSERT_EQ(stat(output.c_str(), &st), 0);
     std::remove(output.c_str());
     for (long limit : {static_cast<long>(st.st_size) / 10, static_cast<long>(st.st_size) / 2}) {
-      Limits limits;
-      limits.file_size_bytes = limit;
-      const Outcome o = Run(args, limits);
-      ExpectCleanFailure(o, kExitFailed, output,
-                         name + " limited to " + std::to_string(limit) + " of " + std::to_string(st.st_size) + " bytes");
-      std::remove(output.c_str());
+      // With the file-size signal ignored, writes fail; with its default
+      // action it would end the process, which the program prevents.
+      for (bool signal_kept : {false, true}) {
+        Limits limits;
+        limits.file_size_bytes = limit;
+        limits.file_size_signal = signal_kept;
+        const Outcome o = RunReproject(args, limits);
+        ExpectCleanFailure(o, kExitFailed, output,
+                           name + " limited to " + std::to_string(limit) + " of " + std::to_string(st.st_size) +
+                               " bytes" + (signal_kept ? " (SIGXFSZ kept)" : ""));
+        std::remove(output.c_str());
+      }
     }
   }
 }
@@ -326,7 +210,7 @@ TEST_F(ReprojectRobustness, FullTmpfs) {
   const std::vector<std::string> run = {"varnel", "--bilinear", Path("noisy.mp4")};
   std::vector<std::string> args = run;
   args.push_back(Path("unlimited.mp4"));
-  const Outcome free_run = Run(args);
+  const Outcome free_run = RunReproject(args);
   ASSERT_EQ(free_run.status, 0) << free_run.err;
   struct stat st;
   ASSERT_EQ(stat(Path("unlimited.mp4").c_str(), &st), 0);
@@ -343,32 +227,45 @@ TEST_F(ReprojectRobustness, FullTmpfs) {
   const std::string output = mount_point + "/out.mp4";
   args = run;
   args.push_back(output);
-  const Outcome o = Run(args);
+  const Outcome o = RunReproject(args);
   ExpectCleanFailure(o, kExitFailed, output,
                      std::to_string(kib) + " KiB tmpfs for " + std::to_string(st.st_size) + " bytes");
 }
 
+// Too little memory for the frame buffers the capacity asks for: a failed
+// run, not a crash.
+TEST_F(ReprojectRobustness, OutOfMemoryIsAFailedRun) {
+  Limits limits;
+  limits.address_space_bytes = 2000L * 1000L * 1024L;
+  const std::string output = Path("oom.png");
+  const Outcome o = RunReproject({"varnel", "--max-size", "32768x32768", Path("small.png"), output}, limits);
+  ExpectCleanFailure(o, kExitFailed, output, "--max-size 32768x32768 in 2 GB");
+  EXPECT_NE(o.err.find("out of memory"), std::string::npos) << o.err;
+}
+
 // A run ended from outside: SIGTERM and SIGHUP are handled like Ctrl-C;
-// SIGKILL cannot be handled, but the output name never holds a partial file,
-// and a new run to the same name afterwards succeeds.
-TEST_F(ReprojectRobustness, KilledRunLeavesNoOutput) {
+// SIGKILL cannot be handled, but nothing is left, not even a hidden file, and
+// a new run to the same name afterwards succeeds.
+TEST_F(ReprojectRobustness, KilledRunLeavesNothing) {
+  const std::string input = Media("long.mp4");
   for (int sig : {SIGTERM, SIGHUP}) {
     const std::string output = Path("stopped.mp4");
     Limits limits;
     limits.signal_after_ms = 800;
     limits.signal = sig;
-    const Outcome o = Run({"varnel", "--bilinear", Path("long.mp4"), output}, limits);
+    const Outcome o = RunReproject({"varnel", "--bilinear", input, output}, limits);
     ExpectCleanFailure(o, kExitInterrupted, output, std::string("signal ") + strsignal(sig));
   }
   const std::string output = Path("killed.mp4");
   Limits limits;
   limits.signal_after_ms = 800;
   limits.signal = SIGKILL;
-  const Outcome o = Run({"varnel", "--bilinear", Path("long.mp4"), output}, limits);
+  const Outcome o = RunReproject({"varnel", "--bilinear", input, output}, limits);
   EXPECT_TRUE(o.finished);
   EXPECT_EQ(o.signal, SIGKILL);
   EXPECT_FALSE(Exists(output)) << "a killed run left a file under the output name";
-  const Outcome again = Run({"varnel", "--frames", "5", Path("long.mp4"), output});
+  EXPECT_TRUE(Leftovers(Folder()).empty()) << "a killed run left a hidden file";
+  const Outcome again = RunReproject({"varnel", "--frames", "5", input, output});
   EXPECT_EQ(again.status, 0) << again.err;
   EXPECT_TRUE(Exists(output));
 }

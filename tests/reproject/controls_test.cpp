@@ -6,6 +6,7 @@
 
 #include "plugin_controls.h"
 #include "keyframes.h"
+#include "conversion.h"
 #include "options.h"
 #include "plugin_host.h"
 
@@ -122,7 +123,7 @@ TEST(Controls, OptionsSetTrackAndCheckValues) {
   EXPECT_EQ(o.frames, 10);
   EXPECT_TRUE(o.overwrite);
   EXPECT_EQ(o.input, "in.png");
-  EXPECT_EQ(o.output, "out.png");
+  EXPECT_EQ(o.output.path, "out.png");
 
   // A later --input replaces the earlier one; the default ticks no box.
   ASSERT_TRUE(ParseOptions({"--input", "equisolid", "--input", "central", "a", "b"}, set, &o, &error));
@@ -159,6 +160,42 @@ TEST(Controls, OptionsSetTrackAndCheckValues) {
     EXPECT_FALSE(ParseOptions(b.args, set, &bad_options, &message)) << b.message;
     EXPECT_EQ(message.compare(0, b.message.size(), b.message), 0) << message;
   }
+}
+
+// Host options may come before the plug-in's name, with their values.
+TEST(Controls, HostOptionsBeforeThePlugin) {
+  std::string plugin, error;
+  std::vector<std::string> rest;
+  ASSERT_TRUE(FindPlugin({"-q", "--start", "5", "--codec=ffv1", "varnel", "--pitch", "3", "a", "b"}, &plugin, &rest, &error));
+  EXPECT_EQ(plugin, "varnel");
+  EXPECT_EQ(rest, (std::vector<std::string>{"-q", "--start", "5", "--codec=ffv1", "--pitch", "3", "a", "b"}));
+  EXPECT_FALSE(FindPlugin({"--pitch", "3", "varnel", "a", "b"}, &plugin, &rest, &error));
+  EXPECT_EQ(error.rfind("unknown option --pitch before PLUGIN", 0), 0u) << error;
+  EXPECT_FALSE(FindPlugin({"-y"}, &plugin, &rest, &error));
+}
+
+// A control that does nothing with the boxes as they are is named, and the
+// automatic capacity does not grow for a height whose box is not ticked.
+TEST(Controls, IdleControlsAndTheCapacityTheyDoNotNeed) {
+  auto library = Load("Varnel");
+  ASSERT_TRUE(library);
+  const ControlSet set = ControlSet::FromTable(library->table());
+  Options o;
+  std::string error;
+  ASSERT_TRUE(ParseOptions({"--height", "4000", "--in-fov", "90", "a", "b"}, set, &o, &error)) << error;
+  EXPECT_EQ(IdleControlNotes(set, o.values, o.given_tracks),
+            std::vector<std::string>{"--height has no effect without --use-height"});
+  int w = 0, h = 0;
+  AutomaticCapacity(set, o.values, 640, 320, &w, &h);
+  EXPECT_EQ(h, 320);
+  EXPECT_LT(w, 1300);
+  ASSERT_TRUE(ParseOptions({"--height", "4000", "--use-height", "--input", "equirect", "--in-fov", "90", "a", "b"}, set,
+                           &o, &error));
+  EXPECT_EQ(IdleControlNotes(set, o.values, o.given_tracks),
+            std::vector<std::string>{"--in-fov has no effect on an equirect input"});
+  AutomaticCapacity(set, o.values, 640, 320, &w, &h);
+  EXPECT_EQ(h, 4000);
+  EXPECT_GE(w, 8000);
 }
 
 }  // namespace
