@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "pixel.h"
+
 #if defined(_WIN32) && defined(LENS_PLUGIN_NOT_EXPORTED)
 // Linked into another module (the 64-bit editor's adapter), whose own .def
 // names its exports.
@@ -20,12 +22,6 @@
 #endif
 
 typedef int BOOL;  // the editor's 32-bit boolean; TRUE is 1
-
-struct PIXEL_YC {
-  short y;
-  short cb;
-  short cr;
-};
 
 struct PIXEL {
   unsigned char b;
@@ -119,7 +115,6 @@ struct FILTER_DLL {
 
 constexpr int FILTER_FLAG_EX_INFORMATION = 0x00040000;
 
-static_assert(sizeof(PIXEL_YC) == 6, "PIXEL_YC is three packed shorts");
 static_assert(sizeof(FILTER) == sizeof(FILTER_DLL), "FILTER and FILTER_DLL share a layout");
 
 #if UINTPTR_MAX == 0xFFFFFFFFu

@@ -95,19 +95,19 @@ struct PixelBatch {
 };
 
 // Stage 1: the filter's rotation chain, float only.
-template <Filter filter>
+template <typename View>
 inline void TurnBatch(PixelBatch& b, const ViewRotation& rotation, bool equirectangular) {
   const int n = b.n;
   if (equirectangular) {
     for (int k = 0; k < n; ++k) {
-      const TurnedRay t = TurnRay<filter>(b.X[k], b.Y[k], b.Zc[k], b.Zs[k], rotation, true);
+      const TurnedRay t = View::Turn(b.X[k], b.Y[k], b.Zc[k], b.Zs[k], rotation, true);
       b.axis[k] = t.axis;
       b.den[k] = t.den;
       b.num[k] = t.num;
     }
   } else {
     for (int k = 0; k < n; ++k) {
-      const TurnedRay t = TurnRay<filter>(b.X[k], b.Y[k], b.Zc[k], b.Zs[k], rotation, false);
+      const TurnedRay t = View::Turn(b.X[k], b.Y[k], b.Zc[k], b.Zs[k], rotation, false);
       b.axis[k] = t.axis;
       b.den[k] = t.den;
       b.num[k] = t.num;
@@ -228,12 +228,12 @@ inline void MapLensLanes(PixelBatch& b, const LensModel& model) {
 // Stage 3: MapToSource. The panorama model is float arithmetic (double for
 // the panorama filter's azimuth) and runs per lane as is; the lens models
 // take cos psi, sin psi and their function of theta from the arrays.
-template <Filter filter>
+template <typename View>
 inline int MapBatch(PixelBatch& b, const LensModel& m) {
   const int n = b.n;
   if (m.projection == SourceProjection::Equirectangular) {
     for (int k = 0; k < n; ++k) {
-      const SourcePoint p = MapEquirectangular<filter>(m, SourceAngles{b.theta[k], b.phi[k]});
+      const SourcePoint p = MapEquirectangular<View>(m, SourceAngles{b.theta[k], b.phi[k]});
       b.px[k] = p.x;
       b.py[k] = p.y;
       b.outside[k] = false;
@@ -264,7 +264,7 @@ inline int MapBatch(PixelBatch& b, const LensModel& m) {
   int recomputed = 0;
   for (int k = 0; k < n; ++k) {
     if (!b.recompute[k]) continue;
-    b.SetPoint(k, MapToSource<filter>(m, SourceAngles{b.theta[k], b.phi[k]}));
+    b.SetPoint(k, MapToSource<View>(m, SourceAngles{b.theta[k], b.phi[k]}));
     ++recomputed;
   }
   return recomputed;
@@ -273,17 +273,17 @@ inline int MapBatch(PixelBatch& b, const LensModel& m) {
 // Stage 4, first half: the filter's in-range test and the source pixels of
 // every lane (a rejected lane gets position 0, 0: harmless, never read). One
 // loop per sampler and mask, so that each is plain vector code.
-template <Filter filter, bool bilinear, bool masked>
+template <typename View, bool bilinear, bool masked>
 inline void PlaceLanes(PixelBatch& b, const SourceFrame& source, const SampleOptions& sample_options,
                        const bool* admitted) {
-  constexpr PixelConvention convention = ConventionOf(filter);
+  constexpr PixelConvention convention = View::kConvention;
   // Local copies: the compiler need not reload them after each lane's stores.
   const SourceFrame src = source;
   const SampleOptions options = sample_options;
   const bool equirectangular = options.equirectangular;
   const std::ptrdiff_t stride = src.stride;
   for (int k = 0; k < b.n; ++k) {
-    const AdmittedPosition a = AdmitPosition<filter>(
+    const AdmittedPosition a = AdmitPosition<View>(
         src, SourcePoint{b.px[k], b.py[k], b.outside[k]}, options, !masked || admitted[k]);
     b.in_range[k] = a.in_range;
     b.take[k] = a.in_range ? 1 : 0;
@@ -307,18 +307,18 @@ inline void PlaceLanes(PixelBatch& b, const SourceFrame& source, const SampleOpt
 // Stage 4: one sample or the fill colour per lane: first the in-range test
 // and the source pixels of every lane, then the reads and writes. `admitted`
 // (the dome filter's output mask) may be null: every lane admitted.
-template <Filter filter, KernelSet set>
+template <typename View, KernelSet set>
 inline void SampleBatch(PixelBatch& b, const SourceFrame& src, const SampleOptions& options,
                         const bool* admitted = nullptr) {
   const PIXEL_YC fill = options.green_back ? GreenBack : kBlack;
   const int n = b.n;
   if (options.bilinear) {
-    if (admitted != nullptr) PlaceLanes<filter, true, true>(b, src, options, admitted);
-    else PlaceLanes<filter, true, false>(b, src, options, admitted);
+    if (admitted != nullptr) PlaceLanes<View, true, true>(b, src, options, admitted);
+    else PlaceLanes<View, true, false>(b, src, options, admitted);
     MixLanes<set>(src, b.MixArrays(), fill, n);
   } else {
-    if (admitted != nullptr) PlaceLanes<filter, false, true>(b, src, options, admitted);
-    else PlaceLanes<filter, false, false>(b, src, options, admitted);
+    if (admitted != nullptr) PlaceLanes<View, false, true>(b, src, options, admitted);
+    else PlaceLanes<View, false, false>(b, src, options, admitted);
     for (int k = 0; k < n; ++k) *b.out[k] = b.in_range[k] ? src.pixels[b.index[k]] : fill;
   }
 }
@@ -332,10 +332,10 @@ struct LanePlace {
   BilinearTaps taps;
 };
 
-template <Filter filter, bool bilinear>
+template <typename View, bool bilinear>
 inline LanePlace PlaceLane(AdmittedPosition a, const SourceFrame& src,
                                           const SampleOptions& options) {
-  constexpr PixelConvention convention = ConventionOf(filter);
+  constexpr PixelConvention convention = View::kConvention;
   const bool in_range = a.in_range;
   float x = a.x;
   float y = a.y;
@@ -388,7 +388,7 @@ inline void WritePlaced(const PixelBatch& b, const SourceFrame& src, PIXEL_YC fi
 // stages compute them; the lanes whose angles cannot be decided are redone
 // by the per-pixel functions. Fills source (nearest) or take and the taps
 // (bilinear). b.admit holds the output mask when `masked`.
-template <Filter filter, bool bilinear, bool masked>
+template <typename View, bool bilinear, bool masked>
 inline int PlaceEquirectangularLanes(PixelBatch& b, const ViewRotation& view_rotation,
                                      const LensModel& model, const SourceFrame& source,
                                      const SampleOptions& sample_options) {
@@ -416,7 +416,7 @@ inline int PlaceEquirectangularLanes(PixelBatch& b, const ViewRotation& view_rot
   float* __restrict fx = b.fx;
   float* __restrict fy = b.fy;
   for (int k = 0; k < n; ++k) {
-    const TurnedRay ray = TurnRay<filter>(X[k], Y[k], Zc[k], Zs[k], rotation, true);
+    const TurnedRay ray = View::Turn(X[k], Y[k], Zc[k], Zs[k], rotation, true);
     // As AnglesBatch.
     const float den = ray.den;
     const float q = ray.num / den;
@@ -427,9 +427,9 @@ inline int PlaceEquirectangularLanes(PixelBatch& b, const ViewRotation& view_rot
     const bool ok = ((den > 0.0f) | negative) &
                     vmath::RoundsSafelyRelative(theta) & vmath::RoundsSafelyRelative(phi);
     const SourceAngles angles{static_cast<float>(theta), static_cast<float>(phi)};
-    const AdmittedPosition a = AdmitPosition<filter, float>(src, MapEquirectangular<filter>(m, angles),
+    const AdmittedPosition a = AdmitPosition<View, float>(src, MapEquirectangular<View>(m, angles),
                                                      options, !masked || admit[k] != 0);
-    const LanePlace place = PlaceLane<filter, bilinear>(a, src, options);
+    const LanePlace place = PlaceLane<View, bilinear>(a, src, options);
     if (bilinear) {
       take[k] = place.take;
       x0[k] = place.taps.x0;
@@ -447,10 +447,10 @@ inline int PlaceEquirectangularLanes(PixelBatch& b, const ViewRotation& view_rot
   for (int k = AnyLaneSet(b.redo, n) ? 0 : n; k < n; ++k) {
     if (b.redo[k] == 0) continue;
     const SourceAngles angles =
-        AnglesOf(TurnRay<filter>(b.X[k], b.Y[k], b.Zc[k], b.Zs[k], rotation, true));
-    const AdmittedPosition a = AdmitPosition<filter>(src, MapToSource<filter>(m, angles), options,
+        AnglesOf(View::Turn(b.X[k], b.Y[k], b.Zc[k], b.Zs[k], rotation, true));
+    const AdmittedPosition a = AdmitPosition<View>(src, MapToSource<View>(m, angles), options,
                                                      !masked || b.admit[k] != 0);
-    StorePlace<bilinear>(b, k, PlaceLane<filter, bilinear>(a, src, options));
+    StorePlace<bilinear>(b, k, PlaceLane<View, bilinear>(a, src, options));
     ++recomputed;
   }
   return recomputed;
@@ -459,17 +459,17 @@ inline int PlaceEquirectangularLanes(PixelBatch& b, const ViewRotation& view_rot
 // The lanes that a quick pass left in redo, each by the per-pixel functions
 // (a handful per batch: the array passes would spend more on their set-up).
 // Returns their number.
-template <Filter filter, bool masked>
+template <typename View, bool masked>
 inline int PlaceRest(PixelBatch& b, const ViewRotation& rotation, const LensModel& model,
                      const SourceFrame& src, const SampleOptions& options) {
   int recomputed = 0;
   for (int k = 0; k < b.n; ++k) {
     if (b.redo[k] == 0) continue;
     const SourceAngles angles = AnglesOf(
-        TurnRay<filter>(b.X[k], b.Y[k], b.Zc[k], b.Zs[k], rotation, options.equirectangular));
-    const AdmittedPosition a = AdmitPosition<filter>(src, MapToSource<filter>(model, angles),
+        View::Turn(b.X[k], b.Y[k], b.Zc[k], b.Zs[k], rotation, options.equirectangular));
+    const AdmittedPosition a = AdmitPosition<View>(src, MapToSource<View>(model, angles),
                                                      options, !masked || b.admit[k] != 0);
-    b.source[k] = PlaceLane<filter, false>(a, src, options).source;
+    b.source[k] = PlaceLane<View, false>(a, src, options).source;
     ++recomputed;
   }
   return recomputed;
@@ -497,7 +497,7 @@ constexpr float kQuickPositionMargin = 2.0f * (vmath::kFloatEstimateError + 0x1p
 // holds down to zero; phi never exceeds 3 pi / 2, so the turn down never
 // applies). So the exact angles give the accepted pixel too. Other lanes
 // are marked in redo; den = 0 and NaN lanes among them.
-template <Filter filter, bool masked>
+template <typename View, bool masked>
 inline void PlaceNearestQuick(PixelBatch& b, const ViewRotation& view_rotation,
                               const LensModel& model, const SourceFrame& source,
                               const SampleOptions& sample_options) {
@@ -517,7 +517,7 @@ inline void PlaceNearestQuick(PixelBatch& b, const ViewRotation& view_rotation,
   std::int32_t* __restrict hi_index = b.take;  // unused by the nearest sampler
   std::int32_t* __restrict redo = b.redo;
   for (int k = 0; k < n; ++k) {
-    const TurnedRay ray = TurnRay<filter>(X[k], Y[k], Zc[k], Zs[k], rotation, true);
+    const TurnedRay ray = View::Turn(X[k], Y[k], Zc[k], Zs[k], rotation, true);
     const float den = ray.den;
     const float q = ray.num / den;
     const bool negative = den < 0.0f;
@@ -530,12 +530,12 @@ inline void PlaceNearestQuick(PixelBatch& b, const ViewRotation& view_rotation,
     const float margin_x = x * kQuickPositionMargin;
     const float margin_y = y * kQuickPositionMargin;
     const bool admit_lane = !masked || admit[k] != 0;
-    const AdmittedPosition lo = AdmitPosition<filter, float>(
+    const AdmittedPosition lo = AdmitPosition<View, float>(
         src, SourcePoint{x - margin_x, y - margin_y, false}, options, admit_lane);
-    const AdmittedPosition hi = AdmitPosition<filter, float>(
+    const AdmittedPosition hi = AdmitPosition<View, float>(
         src, SourcePoint{x + margin_x, y + margin_y, false}, options, admit_lane);
-    source_index[k] = PlaceLane<filter, false>(lo, src, options).source;
-    hi_index[k] = PlaceLane<filter, false>(hi, src, options).source;
+    source_index[k] = PlaceLane<View, false>(lo, src, options).source;
+    hi_index[k] = PlaceLane<View, false>(hi, src, options).source;
     redo[k] = ((den > 0.0f) | negative) ? 0 : 1;
   }
   // (A separate loop: the index comparisons joined to the float ones above
@@ -552,7 +552,7 @@ inline void PlaceNearestQuick(PixelBatch& b, const ViewRotation& view_rotation,
 // (for the nearest sampler the quick pass first, then the per-pixel
 // functions for the lanes it leaves), then the reads and writes. The caller makes sure
 // that every pixel index of the source fits an int32.
-template <Filter filter, KernelSet set, bool bilinear, bool masked>
+template <typename View, KernelSet set, bool bilinear, bool masked>
 inline int SampleEquirectangularBatch(PixelBatch& b, const ViewRotation& rotation,
                                       const LensModel& model, const SourceFrame& src,
                                       const SampleOptions& sample_options, const bool* admitted) {
@@ -569,10 +569,10 @@ inline int SampleEquirectangularBatch(PixelBatch& b, const ViewRotation& rotatio
   constexpr bool quick = !bilinear && !(set == KernelSet::Baseline && sizeof(void*) == 4);
   int recomputed = 0;
   if (!quick || !(model.pi > 0.0f)) {
-    recomputed = PlaceEquirectangularLanes<filter, bilinear, masked>(b, rotation, model, src, options);
+    recomputed = PlaceEquirectangularLanes<View, bilinear, masked>(b, rotation, model, src, options);
   } else {
-    PlaceNearestQuick<filter, masked>(b, rotation, model, src, options);
-    recomputed = PlaceRest<filter, masked>(b, rotation, model, src, options);
+    PlaceNearestQuick<View, masked>(b, rotation, model, src, options);
+    recomputed = PlaceRest<View, masked>(b, rotation, model, src, options);
   }
   WritePlaced<set, bilinear>(b, src, options.green_back ? GreenBack : kBlack);
   return recomputed;
@@ -584,7 +584,7 @@ inline int SampleEquirectangularBatch(PixelBatch& b, const ViewRotation& rotatio
 // the in-range test and the source pixels in a second pass, the positions
 // that cannot be decided again by MapToSource. Fills source (nearest) or take
 // and the taps (bilinear). b.admit holds the output mask when `masked`.
-template <Filter filter, SourceProjection projection, bool bilinear, bool masked>
+template <typename View, SourceProjection projection, bool bilinear, bool masked>
 inline int PlaceLensLanes(PixelBatch& b, const ViewRotation& view_rotation,
                           const LensModel& model, const SourceFrame& source,
                           const SampleOptions& sample_options) {
@@ -610,7 +610,7 @@ inline int PlaceLensLanes(PixelBatch& b, const ViewRotation& view_rotation,
     return projection == SourceProjection::Equisolid ? t * 0.5 : t;
   };
   for (int k = 0; k < n; ++k) {
-    const TurnedRay ray = TurnRay<filter>(X[k], Y[k], Zc[k], Zs[k], rotation, false);
+    const TurnedRay ray = View::Turn(X[k], Y[k], Zc[k], Zs[k], rotation, false);
     // As AnglesBatch.
     const float den = ray.den;
     const float q = ray.num / den;
@@ -632,7 +632,7 @@ inline int PlaceLensLanes(PixelBatch& b, const ViewRotation& view_rotation,
   for (int k = AnyLaneSet(b.redo, n) ? 0 : n; k < n; ++k) {
     if (b.redo[k] == 0) continue;
     const SourceAngles a =
-        AnglesOf(TurnRay<filter>(b.X[k], b.Y[k], b.Zc[k], b.Zs[k], rotation, false));
+        AnglesOf(View::Turn(b.X[k], b.Y[k], b.Zc[k], b.Zs[k], rotation, false));
     b.theta[k] = a.theta;
     b.phi[k] = a.phi;
     b.arg_a[k] = static_cast<double>(-a.phi);
@@ -664,10 +664,10 @@ inline int PlaceLensLanes(PixelBatch& b, const ViewRotation& view_rotation,
     const LensLane lane = MapLensLane<projection>(m, theta_in[k], cos_psi[k], sin_psi[k], f);
     // The model's verdict joins the in-range test's afterwards (the same
     // conjunction; a bool carried into the test keeps this loop scalar).
-    AdmittedPosition a = AdmitPosition<filter, float>(src, SourcePoint{lane.x, lane.y, false}, options,
+    AdmittedPosition a = AdmitPosition<View, float>(src, SourcePoint{lane.x, lane.y, false}, options,
                                                !masked || admit[k] != 0);
     a.in_range = a.in_range & (lane.inside != 0);
-    const LanePlace place = PlaceLane<filter, bilinear>(a, src, options);
+    const LanePlace place = PlaceLane<View, bilinear>(a, src, options);
     if (bilinear) {
       take[k] = place.take;
       x0[k] = place.taps.x0;
@@ -683,9 +683,9 @@ inline int PlaceLensLanes(PixelBatch& b, const ViewRotation& view_rotation,
   }
   for (int k = AnyLaneSet(b.redo, n) ? 0 : n; k < n; ++k) {
     if (b.redo[k] == 0) continue;
-    const SourcePoint p = MapToSource<filter>(m, SourceAngles{b.theta[k], b.phi[k]});
-    const AdmittedPosition a = AdmitPosition<filter>(src, p, options, !masked || b.admit[k] != 0);
-    StorePlace<bilinear>(b, k, PlaceLane<filter, bilinear>(a, src, options));
+    const SourcePoint p = MapToSource<View>(m, SourceAngles{b.theta[k], b.phi[k]});
+    const AdmittedPosition a = AdmitPosition<View>(src, p, options, !masked || b.admit[k] != 0);
+    StorePlace<bilinear>(b, k, PlaceLane<View, bilinear>(a, src, options));
     ++recomputed;
   }
   return recomputed;
@@ -768,7 +768,7 @@ inline bool BoxOffFrame(const PositionBox& box, float shift_x, float shift_y, fl
          ((box.y + box.margin_y) + shift_y < -0.5f) | ((box.y - box.margin_y) + shift_y > y_max);
 }
 
-template <Filter filter, bool masked>
+template <typename View, bool masked>
 inline void PlaceNearestLensQuick(PixelBatch& b, const ViewRotation& view_rotation,
                                   const LensModel& model, const SourceFrame& source,
                                   const SampleOptions& sample_options) {
@@ -794,21 +794,21 @@ inline void PlaceNearestLensQuick(PixelBatch& b, const ViewRotation& view_rotati
   std::int32_t* __restrict redo = b.redo;
   for (int k = 0; k < n; ++k) {
     const PositionBox box =
-        estimate.Of(TurnRay<filter>(X[k], Y[k], Zc[k], Zs[k], rotation, false));
+        estimate.Of(View::Turn(X[k], Y[k], Zc[k], Zs[k], rotation, false));
     const bool admit_lane = !masked || admit[k] != 0;
     // The mask's test at both ends of theta (NaN: neither).
     const bool inside = mask_limit > box.theta.hi;
     const bool outside = box.theta.lo >= mask_limit;
-    const AdmittedPosition lo = AdmitPosition<filter, float>(
+    const AdmittedPosition lo = AdmitPosition<View, float>(
         src,
         SourcePoint{(box.x - box.margin_x) - shift_x, (box.y - box.margin_y) + shift_y, false},
         options, admit_lane & inside);
-    const AdmittedPosition hi = AdmitPosition<filter, float>(
+    const AdmittedPosition hi = AdmitPosition<View, float>(
         src,
         SourcePoint{(box.x + box.margin_x) - shift_x, (box.y + box.margin_y) + shift_y, false},
         options, admit_lane & inside);
-    source_index[k] = PlaceLane<filter, false>(lo, src, options).source;
-    hi_index[k] = PlaceLane<filter, false>(hi, src, options).source;
+    source_index[k] = PlaceLane<View, false>(lo, src, options).source;
+    hi_index[k] = PlaceLane<View, false>(hi, src, options).source;
     may_touch[k] = BoxOffFrame(box, shift_x, shift_y, x_max, y_max) ? 0 : 1;
     // 0: decided by the pixels, 1: outside the mask (the fill), 2: redo.
     redo[k] = !box.defined ? 2 : (outside ? 1 : (inside ? 0 : 2));
@@ -837,7 +837,7 @@ inline void PlaceNearestLensQuick(PixelBatch& b, const ViewRotation& view_rotati
 // wholly outside [-0.5, W + 0.5] x [-0.5, H + 0.5]. Theta depends on the ray's axis alone, and a NaN bracket keeps
 // the lane. A fisheye often covers half a panorama or less, in
 // whole runs of a row.
-template <Filter filter, SourceProjection projection, bool masked>
+template <typename View, SourceProjection projection, bool masked>
 inline bool LensTurnsAwayAll(const PixelBatch& b, const ViewRotation& view_rotation,
                              const LensModel& model) {
   const ViewRotation rotation = view_rotation;
@@ -862,7 +862,7 @@ inline bool LensTurnsAwayAll(const PixelBatch& b, const ViewRotation& view_rotat
     std::int32_t kept = 0;
     for (int k = k0; k < end; ++k) {
       const PositionBox box =
-          estimate.Of(TurnRay<filter>(X[k], Y[k], Zc[k], Zs[k], rotation, false));
+          estimate.Of(View::Turn(X[k], Y[k], Zc[k], Zs[k], rotation, false));
       bool away = box.theta.lo >= mask_limit;
       if (projection == SourceProjection::Orthographic ||
           projection == SourceProjection::Central) {
@@ -884,7 +884,7 @@ inline bool LensTurnsAwayAll(const PixelBatch& b, const ViewRotation& view_rotat
 // per-pixel functions for the lanes it leaves; otherwise, unless the whole
 // batch is sure to get the fill, PlaceLensLanes), then the reads and writes. The caller
 // makes sure that every pixel index of the source fits an int32.
-template <Filter filter, KernelSet set, SourceProjection projection, bool bilinear, bool masked>
+template <typename View, KernelSet set, SourceProjection projection, bool bilinear, bool masked>
 inline int SampleLensBatch(PixelBatch& b, const ViewRotation& rotation, const LensModel& model,
                            const SourceFrame& src, const SampleOptions& sample_options,
                            const bool* admitted) {
@@ -896,43 +896,43 @@ inline int SampleLensBatch(PixelBatch& b, const ViewRotation& rotation, const Le
   int recomputed = 0;
   const bool quick = !bilinear && projection == SourceProjection::Equidistant &&
                      EquidistantEstimate::Applies(model);
-  if (!quick && LensTurnsAwayAll<filter, projection, masked>(b, rotation, model)) {
+  if (!quick && LensTurnsAwayAll<View, projection, masked>(b, rotation, model)) {
     const PIXEL_YC fill = options.green_back ? GreenBack : kBlack;
     for (int k = 0; k < n; ++k) *b.out[k] = fill;
     return 0;
   }
   if (!quick) {
-    recomputed = PlaceLensLanes<filter, projection, bilinear, masked>(b, rotation, model, src, options);
+    recomputed = PlaceLensLanes<View, projection, bilinear, masked>(b, rotation, model, src, options);
   } else {
-    PlaceNearestLensQuick<filter, masked>(b, rotation, model, src, options);
-    recomputed = PlaceRest<filter, masked>(b, rotation, model, src, options);
+    PlaceNearestLensQuick<View, masked>(b, rotation, model, src, options);
+    recomputed = PlaceRest<View, masked>(b, rotation, model, src, options);
   }
   WritePlaced<set, bilinear>(b, src, options.green_back ? GreenBack : kBlack);
   return recomputed;
 }
 
 // SampleLensBatch with the sampler and the mask as constants.
-template <Filter filter, KernelSet set, SourceProjection projection>
+template <typename View, KernelSet set, SourceProjection projection>
 inline int SampleLensWith(PixelBatch& b, const ViewRotation& rotation, const LensModel& model,
                           const SourceFrame& src, const SampleOptions& options,
                           const bool* admitted) {
   if (options.bilinear) {
     return admitted != nullptr
-               ? SampleLensBatch<filter, set, projection, true, true>(b, rotation, model, src,
+               ? SampleLensBatch<View, set, projection, true, true>(b, rotation, model, src,
                                                                      options, admitted)
-               : SampleLensBatch<filter, set, projection, true, false>(b, rotation, model, src,
+               : SampleLensBatch<View, set, projection, true, false>(b, rotation, model, src,
                                                                       options, admitted);
   }
   return admitted != nullptr
-             ? SampleLensBatch<filter, set, projection, false, true>(b, rotation, model, src,
+             ? SampleLensBatch<View, set, projection, false, true>(b, rotation, model, src,
                                                                     options, admitted)
-             : SampleLensBatch<filter, set, projection, false, false>(b, rotation, model, src,
+             : SampleLensBatch<View, set, projection, false, false>(b, rotation, model, src,
                                                                      options, admitted);
 }
 
 // All four stages; returns the number of recomputed lanes. `set` is the
 // instruction set of the row loop that runs the batch.
-template <Filter filter, KernelSet set>
+template <typename View, KernelSet set>
 inline int RunBatch(PixelBatch& b, const ViewRotation& rotation, const LensModel& model,
                     const SourceFrame& src, const SampleOptions& options,
                     const bool* admitted = nullptr) {
@@ -944,38 +944,38 @@ inline int RunBatch(PixelBatch& b, const ViewRotation& rotation, const LensModel
       indexable) {
     if (options.bilinear) {
       return admitted != nullptr
-                 ? SampleEquirectangularBatch<filter, set, true, true>(b, rotation, model, src,
+                 ? SampleEquirectangularBatch<View, set, true, true>(b, rotation, model, src,
                                                                       options, admitted)
-                 : SampleEquirectangularBatch<filter, set, true, false>(b, rotation, model, src,
+                 : SampleEquirectangularBatch<View, set, true, false>(b, rotation, model, src,
                                                                        options, admitted);
     }
     return admitted != nullptr
-               ? SampleEquirectangularBatch<filter, set, false, true>(b, rotation, model, src,
+               ? SampleEquirectangularBatch<View, set, false, true>(b, rotation, model, src,
                                                                      options, admitted)
-               : SampleEquirectangularBatch<filter, set, false, false>(b, rotation, model, src,
+               : SampleEquirectangularBatch<View, set, false, false>(b, rotation, model, src,
                                                                       options, admitted);
   }
   if (!options.equirectangular && indexable) {
     switch (model.projection) {
       case SourceProjection::Equidistant:
-        return SampleLensWith<filter, set, SourceProjection::Equidistant>(b, rotation, model, src,
+        return SampleLensWith<View, set, SourceProjection::Equidistant>(b, rotation, model, src,
                                                                          options, admitted);
       case SourceProjection::Orthographic:
-        return SampleLensWith<filter, set, SourceProjection::Orthographic>(b, rotation, model,
+        return SampleLensWith<View, set, SourceProjection::Orthographic>(b, rotation, model,
                                                                           src, options, admitted);
       case SourceProjection::Equisolid:
-        return SampleLensWith<filter, set, SourceProjection::Equisolid>(b, rotation, model, src,
+        return SampleLensWith<View, set, SourceProjection::Equisolid>(b, rotation, model, src,
                                                                        options, admitted);
       case SourceProjection::Central:
-        return SampleLensWith<filter, set, SourceProjection::Central>(b, rotation, model, src,
+        return SampleLensWith<View, set, SourceProjection::Central>(b, rotation, model, src,
                                                                      options, admitted);
       default: break;
     }
   }
-  TurnBatch<filter>(b, rotation, options.equirectangular);
+  TurnBatch<View>(b, rotation, options.equirectangular);
   int recomputed = AnglesBatch(b);
-  recomputed += MapBatch<filter>(b, model);
-  SampleBatch<filter, set>(b, src, options, admitted);
+  recomputed += MapBatch<View>(b, model);
+  SampleBatch<View, set>(b, src, options, admitted);
   return recomputed;
 }
 

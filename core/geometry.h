@@ -21,16 +21,12 @@
 
 #include <cstdint>
 
-#include "aviutl_filter.h"
+#include "pixel.h"
 
 namespace lens {
 
 // The single-precision pi used everywhere, also where it is widened.
 constexpr float kPi = 3.1415927f;
-
-// Which filter a shared function is computing for: each has its own rotation
-// chain, in-range comparisons and panorama precision.
-enum class Filter { Varnel, Oskuda, Trimbel };
 
 enum class SourceProjection : std::int32_t {
   Equidistant = 0,
@@ -64,10 +60,6 @@ struct SourcePoint {
 // PixelEdge: integer coordinates are pixel edges (perspective and dome
 // filters). PixelCentre: integer coordinates are pixel centres (panorama).
 enum class PixelConvention { PixelEdge, PixelCentre };
-
-constexpr PixelConvention ConventionOf(Filter filter) {
-  return filter == Filter::Trimbel ? PixelConvention::PixelCentre : PixelConvention::PixelEdge;
-}
 
 constexpr PIXEL_YC kBlack = {0, 0, 0};
 // The editor's pure green: 0x0964, 0xFAB3, 0xF94D as 16-bit words.

@@ -55,14 +55,14 @@ inline LensModel PrepareLens(SourceProjection projection, float in_fov, float in
   return m;
 }
 
-// Panorama column and row. The perspective and dome filters work in float;
-// the panorama filter wraps and scales the azimuth in double.
-template <Filter filter>
+// Panorama column and row, in float, or with the azimuth wrapped and scaled
+// in double where the view says so.
+template <typename View>
 inline SourcePoint MapEquirectangular(const LensModel& m, SourceAngles angles) {
   const float pi = m.pi;
   float phi = angles.phi;
   float x;
-  if constexpr (filter == Filter::Trimbel) {
+  if constexpr (View::kPanoramaAzimuthInDouble) {
     const double two_pi = 2.0 * static_cast<double>(pi);
     if (phi < 0.0f) phi = static_cast<float>(static_cast<double>(phi) + two_pi);
     if (phi > pi * 2.0f) phi = static_cast<float>(static_cast<double>(phi) - two_pi);
@@ -77,11 +77,11 @@ inline SourcePoint MapEquirectangular(const LensModel& m, SourceAngles angles) {
   return SourcePoint{x, y, false};
 }
 
-template <Filter filter>
+template <typename View>
 inline SourcePoint MapToSource(const LensModel& m, SourceAngles angles) {
   const float theta = angles.theta;
   if (m.projection == SourceProjection::Equirectangular) {
-    return MapEquirectangular<filter>(m, angles);
+    return MapEquirectangular<View>(m, angles);
   }
   SourcePoint p{0.0f, 0.0f, true};
   const float psi = -angles.phi;

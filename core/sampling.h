@@ -1,9 +1,15 @@
 // SampleOrFill and the two samplers: the last step of every output pixel.
 //
-// The source is read in place through its row stride. Each filter has its own
-// in-range comparisons; they are compared exactly (the float position widens
-// to double without loss, W + 0.5 is exact in double). A NaN position fails
-// every comparison and gets the fill colour.
+// The source is read in place through its row stride. A position is admitted
+// by bounds that follow the view's pixel convention (view.h):
+//   PixelEdge:   bilinear [0, W] x [0, H]; nearest [-0.5, W + 0.5] x
+//                [-0.5, H + 0.5], the upper ends open where the view says so.
+//   PixelCentre: bilinear [-0.5, W + 0.5] x [-0.5, H + 0.5]; nearest: the
+//                position moved by half a pixel and wrapped at a panorama's
+//                seam, then [0, W) x [0, H).
+// They are compared exactly (the float position widens to double without
+// loss, W + 0.5 is exact in double). A NaN position fails every comparison
+// and gets the fill colour.
 #pragma once
 
 #include <cstddef>
@@ -141,23 +147,22 @@ inline bool Within(float value, Bound lo, Bound hi, bool hi_open) {
   return (v >= lo) & (hi_open ? v < hi : v <= hi);
 }
 
-// The filter's in-range test. `admitted` carries the dome filter's circular
-// output mask; the others pass true. in_range false means the fill colour;
-// otherwise x and y are the position to hand to the sampler (the panorama
-// filter's nearest sampler shifts and wraps it first).
+// The view's in-range test. `admitted` carries an output mask (the dome
+// master's circle); true where there is none. in_range false means the fill
+// colour; otherwise x and y are the position to hand to the sampler (moved
+// and wrapped first for the nearest sampler of pixel centres).
 struct AdmittedPosition {
   bool in_range;
   float x;
   float y;
 };
 
-//
 // The bounds are compared in double. Bound = float compares in float, with
 // the same verdicts while W and H are below 2^22 (every bound, W + 0.5
 // included, is then a float, and a float compared with a float is exact),
 // and half the vector work; the batch passes use it behind that check
 // (SmallSource).
-template <Filter filter, typename Bound = double>
+template <typename View, typename Bound = double>
 inline AdmittedPosition AdmitPosition(const SourceFrame& src, SourcePoint p,
                                       const SampleOptions& options, bool admitted = true) {
   const Bound W = static_cast<Bound>(src.w);
@@ -169,13 +174,15 @@ inline AdmittedPosition AdmitPosition(const SourceFrame& src, SourcePoint p,
   float x = p.x;
   float y = p.y;
   bool in_range;
+  constexpr bool centres = View::kConvention == PixelConvention::PixelCentre;
+  static_assert(!centres || View::kNearestUpperOpen, "pixel centres: the nearest bounds are [0, W)");
   if (options.bilinear) {
-    if (filter == Filter::Trimbel) {
+    if (centres) {
       in_range = Within(x, -half, W + half, false) & Within(y, -half, H + half, false);
     } else {
       in_range = Within(x, zero, W, false) & Within(y, zero, H, false);
     }
-  } else if (filter == Filter::Trimbel) {
+  } else if (centres) {
     // Pixel centres: shift by half a pixel and wrap the seam before the test.
     x = x + 0.5f;
     y = y + 0.5f;
@@ -183,20 +190,20 @@ inline AdmittedPosition AdmitPosition(const SourceFrame& src, SourcePoint p,
     x = (options.equirectangular & (x >= wf)) ? x - wf : x;
     in_range = Within(x, zero, W, true) & Within(y, zero, H, true);
   } else {
-    const bool open_top = filter == Filter::Oskuda;
-    in_range = Within(x, -half, W + half, open_top) & Within(y, -half, H + half, open_top);
+    in_range = Within(x, -half, W + half, View::kNearestUpperOpen) &
+               Within(y, -half, H + half, View::kNearestUpperOpen);
   }
   in_range = candidate & in_range;
   return AdmittedPosition{in_range, x, y};
 }
 
-// Writes one output pixel: a sample of the source when the filter's in-range
+// Writes one output pixel: a sample of the source when the view's in-range
 // test admits the position, otherwise the fill colour.
-template <Filter filter>
+template <typename View>
 inline void SampleOrFill(const SourceFrame& src, PIXEL_YC* out, SourcePoint p,
                          const SampleOptions& options, bool admitted = true) {
-  constexpr PixelConvention convention = ConventionOf(filter);
-  const AdmittedPosition a = AdmitPosition<filter>(src, p, options, admitted);
+  constexpr PixelConvention convention = View::kConvention;
+  const AdmittedPosition a = AdmitPosition<View>(src, p, options, admitted);
   if (!a.in_range) {
     *out = options.green_back ? GreenBack : kBlack;
   } else if (options.bilinear) {

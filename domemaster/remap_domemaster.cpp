@@ -15,6 +15,7 @@
 
 #include "lens_models.h"
 #include "oskuda.h"
+#include "oskuda_view.h"
 #include "rotation.h"
 #include "sampling.h"
 
@@ -104,9 +105,9 @@ void RemapDomeMasterReference(const RemapJob& job) {
       };
       for (const Quadrant& q : quadrants) {
         const lens::SourceAngles angles =
-            lens::RotateToSource<lens::Filter::Oskuda>(q.X, q.Y, Zc, Zs, rotation, equirectangular);
-        const lens::SourcePoint point = lens::MapToSource<lens::Filter::Oskuda>(lens_model, angles);
-        lens::SampleOrFill<lens::Filter::Oskuda>(src, q.out, point, options, admitted);
+            lens::RotateToSource<View>(q.X, q.Y, Zc, Zs, rotation, equirectangular);
+        const lens::SourcePoint point = lens::MapToSource<View>(lens_model, angles);
+        lens::SampleOrFill<View>(src, q.out, point, options, admitted);
       }
     }
   }

@@ -17,6 +17,7 @@
 #include "inverse_trig_float.h"
 #include "lens_models.h"
 #include "oskuda.h"
+#include "oskuda_view.h"
 #include "sampling.h"
 #include "vector_math.h"
 
@@ -220,7 +221,7 @@ inline void RemapRowPair(const FrameSetup& f, std::int32_t i) {
       for (int g = 0; g < pairs; ++g) out[g] = row + columns[g];
     }
     batch.n = 4 * pairs;
-    lens::RunBatch<lens::Filter::Oskuda, set>(batch, rotation, f.lens_model, f.src, f.options, admitted);
+    lens::RunBatch<View, set>(batch, rotation, f.lens_model, f.src, f.options, admitted);
   }
 }
 

@@ -14,6 +14,7 @@
 #include "rotation.h"
 #include "sampling.h"
 #include "trimbel.h"
+#include "trimbel_view.h"
 
 namespace trimbel {
 
@@ -61,9 +62,9 @@ void RemapEquirectangularReference(const RemapJob& job) {
       const float X = -(slon * sin_lat);
       const float Y = clon * sin_lat;
       const lens::SourceAngles angles =
-          lens::RotateToSource<lens::Filter::Trimbel>(X, Y, Zc, Zs, rotation, equirectangular);
-      const lens::SourcePoint point = lens::MapToSource<lens::Filter::Trimbel>(lens_model, angles);
-      lens::SampleOrFill<lens::Filter::Trimbel>(src, out_row + c, point, options);
+          lens::RotateToSource<View>(X, Y, Zc, Zs, rotation, equirectangular);
+      const lens::SourcePoint point = lens::MapToSource<View>(lens_model, angles);
+      lens::SampleOrFill<View>(src, out_row + c, point, options);
     }
   }
 }

@@ -15,6 +15,7 @@
 #include "lens_models.h"
 #include "sampling.h"
 #include "trimbel.h"
+#include "trimbel_view.h"
 
 namespace trimbel {
 
@@ -75,7 +76,7 @@ inline void RemapRow(const FrameSetup& f, std::int32_t r) {
     PIXEL_YC** const out = batch.out;
     for (int k = 0; k < n; ++k) out[k] = out_row + c0 + k;
     batch.n = n;
-    lens::RunBatch<lens::Filter::Trimbel, set>(batch, rotation, f.lens_model, f.src, f.options);
+    lens::RunBatch<View, set>(batch, rotation, f.lens_model, f.src, f.options);
   }
 }
 

@@ -13,6 +13,7 @@
 #include "rotation.h"
 #include "sampling.h"
 #include "varnel.h"
+#include "varnel_view.h"
 
 namespace varnel {
 
@@ -65,9 +66,9 @@ void RemapPerspectiveReference(const RemapJob& job) {
       };
       for (const Quadrant& q : quadrants) {
         const lens::SourceAngles angles =
-            lens::RotateToSource<lens::Filter::Varnel>(q.X, q.Y, Zc, Zs, rotation, equirectangular);
-        const lens::SourcePoint point = lens::MapToSource<lens::Filter::Varnel>(lens_model, angles);
-        lens::SampleOrFill<lens::Filter::Varnel>(src, q.out, point, options);
+            lens::RotateToSource<View>(q.X, q.Y, Zc, Zs, rotation, equirectangular);
+        const lens::SourcePoint point = lens::MapToSource<View>(lens_model, angles);
+        lens::SampleOrFill<View>(src, q.out, point, options);
       }
     }
   }

@@ -19,6 +19,7 @@
 #include "sampling.h"
 #include "sincos_estimate.h"
 #include "varnel.h"
+#include "varnel_view.h"
 #include "vector_math.h"
 
 namespace varnel {
@@ -186,7 +187,7 @@ inline void RemapRowPair(const FrameSetup& f, std::int32_t i) {
       out[3 * groups + g] = out_above + left[g];
     }
     batch.n = 4 * groups;
-    lens::RunBatch<lens::Filter::Varnel, set>(batch, rotation, f.lens_model, f.src, f.options);
+    lens::RunBatch<View, set>(batch, rotation, f.lens_model, f.src, f.options);
   }
 }
 

@@ -5,10 +5,11 @@
 #include <limits>
 
 #include "lens_models.h"
+#include "varnel_view.h"
+#include "trimbel_view.h"
 
 namespace {
 
-using lens::Filter;
 using lens::kPi;
 using lens::SourceAngles;
 using lens::SourcePoint;
@@ -19,9 +20,9 @@ lens::LensModel Lens(SourceProjection p, float in_fov = 180.0f, float in_mask = 
   return lens::PrepareLens(p, in_fov, in_mask, shift_x, shift_y, kPi, w, h);
 }
 
-template <Filter filter = Filter::Varnel>
+template <typename View = varnel::View>
 SourcePoint Map(const lens::LensModel& m, float theta, float phi) {
-  return lens::MapToSource<filter>(m, SourceAngles{theta, phi});
+  return lens::MapToSource<View>(m, SourceAngles{theta, phi});
 }
 
 const SourceProjection kLensModels[] = {SourceProjection::Equidistant, SourceProjection::Orthographic,
@@ -114,7 +115,7 @@ TEST(Equirectangular, SeamNegativeZeroAndPoles) {
   EXPECT_EQ(Map(m, 1.0f, -0.0f).x, 0.0f);
   // A tiny negative azimuth whose sum with 2 pi rounds to 2 pi reaches x = W.
   EXPECT_EQ(Map(m, 1.0f, -1e-8f).x, 2048.0f);
-  EXPECT_EQ((Map<Filter::Trimbel>(m, 1.0f, -1e-8f).x), 2048.0f);
+  EXPECT_EQ((Map<trimbel::View>(m, 1.0f, -1e-8f).x), 2048.0f);
   EXPECT_EQ(Map(m, kPi, 0.0f).y, 1023.0f);
   EXPECT_EQ(Map(m, 0.0f, 0.0f).y, 0.0f);
   EXPECT_EQ(Map(m, kPi * 0.5f, kPi).x, 1024.0f);
@@ -129,8 +130,8 @@ TEST(Equirectangular, PanoramaPrecisionDiffersOnlyWhereDoubleRoundsDifferently) 
   int differences = 0;
   for (int i = -1000; i < 3000; ++i) {
     const float phi = static_cast<float>(i) * 0.00173f;
-    const float single = Map<Filter::Varnel>(m, 1.0f, phi).x;
-    const float twice = Map<Filter::Trimbel>(m, 1.0f, phi).x;
+    const float single = Map<varnel::View>(m, 1.0f, phi).x;
+    const float twice = Map<trimbel::View>(m, 1.0f, phi).x;
     const double exact = std::fmod(static_cast<double>(phi) + 4.0 * static_cast<double>(kPi),
                                    2.0 * static_cast<double>(kPi)) / (2.0 * static_cast<double>(kPi)) * 3840.0;
     EXPECT_NEAR(twice, exact, 2e-3) << phi;

@@ -5,19 +5,21 @@
 
 #include "controls.h"
 #include "rotation.h"
+#include "varnel_view.h"
+#include "oskuda_view.h"
+#include "trimbel_view.h"
 
 namespace {
 
-using lens::Filter;
 using lens::kPi;
 using lens::SourceAngles;
 using lens::ViewRotation;
 
 const ViewRotation kStraight = {1.0f, 0.0f, 1.0f, 0.0f, 1.0f, 0.0f};
 
-template <Filter filter>
+template <typename View>
 SourceAngles Turn(float X, float Y, float Z, const ViewRotation& r, bool equirect) {
-  return lens::RotateToSource<filter>(X, Y, Z * r.cos_pitch, Z * r.sin_pitch, r, equirect);
+  return lens::RotateToSource<View>(X, Y, Z * r.cos_pitch, Z * r.sin_pitch, r, equirect);
 }
 
 TEST(Controls, TenthsAndRadiansFollowTheirRoundingSteps) {
@@ -51,28 +53,28 @@ TEST(SourceAnglesBranches, PhiFollowsTheSignOfTheDenominator) {
 }
 
 TEST(VarnelChain, StraightAheadAndAxesAtZeroAngles) {
-  const SourceAngles ahead = Turn<Filter::Varnel>(0, 0, 1, kStraight, false);
+  const SourceAngles ahead = Turn<varnel::View>(0, 0, 1, kStraight, false);
   EXPECT_EQ(ahead.theta, 0.0f);
   EXPECT_EQ(ahead.phi, 0.0f);
   // theta = acos(Z), phi = atan2(-Y, X).
-  const SourceAngles down_right = Turn<Filter::Varnel>(0.6f, 0.0f, 0.8f, kStraight, false);
+  const SourceAngles down_right = Turn<varnel::View>(0.6f, 0.0f, 0.8f, kStraight, false);
   EXPECT_EQ(down_right.theta, static_cast<float>(std::acos(0.8)));
   EXPECT_EQ(down_right.phi, 0.0f);
-  EXPECT_NEAR(Turn<Filter::Varnel>(0.0f, 0.6f, 0.8f, kStraight, false).phi, -M_PI / 2, 1e-7);
+  EXPECT_NEAR(Turn<varnel::View>(0.0f, 0.6f, 0.8f, kStraight, false).phi, -M_PI / 2, 1e-7);
   // Panorama input: ahead is the middle row and the centre column.
-  const SourceAngles pano = Turn<Filter::Varnel>(0, 0, 1, kStraight, true);
+  const SourceAngles pano = Turn<varnel::View>(0, 0, 1, kStraight, true);
   EXPECT_EQ(pano.theta, static_cast<float>(std::acos(0.0)));
   EXPECT_EQ(pano.phi, kPi);
-  EXPECT_NEAR(Turn<Filter::Varnel>(1, 0, 0, kStraight, true).phi, -M_PI / 2, 1e-7);
+  EXPECT_NEAR(Turn<varnel::View>(1, 0, 0, kStraight, true).phi, -M_PI / 2, 1e-7);
 }
 
 TEST(VarnelChain, PitchTurnsUpAndAzimuthTurnsRight) {
   const ViewRotation pitch = lens::MakeViewRotation(0.0f, 0.0f, 30.0f);
-  const SourceAngles up = Turn<Filter::Varnel>(0, 0, 1, pitch, false);
+  const SourceAngles up = Turn<varnel::View>(0, 0, 1, pitch, false);
   EXPECT_NEAR(up.theta, 30.0 * M_PI / 180.0, 1e-6);
   EXPECT_EQ(up.phi, static_cast<float>(static_cast<double>(kPi) * 0.5));
   const ViewRotation azimuth = lens::MakeViewRotation(0.0f, 30.0f, 0.0f);
-  const SourceAngles right = Turn<Filter::Varnel>(0, 0, 1, azimuth, false);
+  const SourceAngles right = Turn<varnel::View>(0, 0, 1, azimuth, false);
   EXPECT_NEAR(right.theta, 30.0 * M_PI / 180.0, 1e-6);
   EXPECT_EQ(right.phi, 0.0f);
   EXPECT_TRUE(std::signbit(right.phi));  // num is -0: phi is -0, right of centre
@@ -87,12 +89,12 @@ TEST(OskudaChain, OffsetsMakeItAgreeWithVarnel) {
   const ViewRotation oe = lens::MakeViewRotation(roll + 90.0f, -(azimuth - 90.0f), pitch);
   const float rays[][3] = {{0.1f, 0.2f, 0.97467943f}, {-0.5f, 0.3f, 0.81240384f}, {0.7f, -0.7f, 0.14142136f}};
   for (const auto& ray : rays) {
-    const auto a = Turn<Filter::Varnel>(ray[0], ray[1], ray[2], v, false);
-    const auto b = Turn<Filter::Oskuda>(ray[0], ray[1], ray[2], o, false);
+    const auto a = Turn<varnel::View>(ray[0], ray[1], ray[2], v, false);
+    const auto b = Turn<oskuda::View>(ray[0], ray[1], ray[2], o, false);
     EXPECT_NEAR(a.theta, b.theta, 1e-5);
     EXPECT_NEAR(a.phi, b.phi, 1e-5);
-    const auto c = Turn<Filter::Varnel>(ray[0], ray[1], ray[2], v, true);
-    const auto d = Turn<Filter::Oskuda>(ray[0], ray[1], ray[2], oe, true);
+    const auto c = Turn<varnel::View>(ray[0], ray[1], ray[2], v, true);
+    const auto d = Turn<oskuda::View>(ray[0], ray[1], ray[2], oe, true);
     EXPECT_NEAR(c.theta, d.theta, 1e-5);
     EXPECT_NEAR(std::remainder(c.phi - d.phi, 2 * M_PI), 0.0, 1e-5);
   }
@@ -102,13 +104,13 @@ TEST(TrimbelChain, PanoramaMapsOntoItselfAtZeroAngles) {
   for (float lat : {0.3f, 1.2f, 2.5f}) {
     for (float lon : {0.2f, 1.9f, 3.0f}) {
       const float sl = std::sin(lat), cl = std::cos(lat), so = std::sin(lon), co = std::cos(lon);
-      const SourceAngles a = Turn<Filter::Trimbel>(-(so * sl), co * sl, cl, kStraight, true);
+      const SourceAngles a = Turn<trimbel::View>(-(so * sl), co * sl, cl, kStraight, true);
       EXPECT_NEAR(a.theta, lat, 2e-6);
       EXPECT_NEAR(a.phi, lon, 2e-6);
     }
   }
   // Lens-type input: longitude pi on the horizon looks along the input's axis.
-  const SourceAngles axis = Turn<Filter::Trimbel>(0.0f, -1.0f, 0.0f, kStraight, false);
+  const SourceAngles axis = Turn<trimbel::View>(0.0f, -1.0f, 0.0f, kStraight, false);
   EXPECT_EQ(axis.theta, 0.0f);
 }
 

@@ -8,10 +8,12 @@
 #include <vector>
 
 #include "sampling.h"
+#include "varnel_view.h"
+#include "oskuda_view.h"
+#include "trimbel_view.h"
 
 namespace {
 
-using lens::Filter;
 using lens::PixelConvention;
 using lens::SampleOptions;
 using lens::SourceFrame;
@@ -30,11 +32,11 @@ struct Grid {
   SourceFrame frame() const { return SourceFrame{pixels.data(), w, h, stride}; }
 };
 
-template <Filter filter>
+template <typename View>
 PIXEL_YC Sample(const Grid& g, float x, float y, bool bilinear, bool equirect = false,
                 bool green = false, bool outside = false) {
   PIXEL_YC out{1, 1, 1};
-  lens::SampleOrFill<filter>(g.frame(), &out, SourcePoint{x, y, outside},
+  lens::SampleOrFill<View>(g.frame(), &out, SourcePoint{x, y, outside},
                              SampleOptions{bilinear, green, equirect});
   return out;
 }
@@ -45,59 +47,59 @@ int Column(const PIXEL_YC& p) { return IsBlack(p) ? -1 : -p.cb; }
 
 TEST(Fill, GreenBackIsTheEditorsPureGreenAsWords) {
   const Grid g(4, 4, 4);
-  const PIXEL_YC p = Sample<Filter::Varnel>(g, 1, 1, false, false, true, /*outside=*/true);
+  const PIXEL_YC p = Sample<varnel::View>(g, 1, 1, false, false, true, /*outside=*/true);
   std::uint16_t words[3];
   std::memcpy(words, &p, sizeof(words));
   EXPECT_EQ(words[0], 0x0964);
   EXPECT_EQ(words[1], 0xFAB3);
   EXPECT_EQ(words[2], 0xF94D);
-  EXPECT_TRUE(IsBlack(Sample<Filter::Trimbel>(g, 1, 1, true, false, false, true)));
+  EXPECT_TRUE(IsBlack(Sample<trimbel::View>(g, 1, 1, true, false, false, true)));
 }
 
 TEST(Fill, NotANumberFailsEveryRangeTest) {
   const Grid g(4, 4, 4);
   const float nan = std::nanf("");
   for (bool bilinear : {false, true}) {
-    EXPECT_TRUE(IsBlack(Sample<Filter::Varnel>(g, nan, 1, bilinear)));
-    EXPECT_TRUE(IsBlack(Sample<Filter::Oskuda>(g, 1, nan, bilinear)));
-    EXPECT_TRUE(IsBlack(Sample<Filter::Trimbel>(g, nan, nan, bilinear, true)));
+    EXPECT_TRUE(IsBlack(Sample<varnel::View>(g, nan, 1, bilinear)));
+    EXPECT_TRUE(IsBlack(Sample<oskuda::View>(g, 1, nan, bilinear)));
+    EXPECT_TRUE(IsBlack(Sample<trimbel::View>(g, nan, nan, bilinear, true)));
   }
 }
 
 TEST(NearestPixelEdge, BandAroundTheFrameReadsTheEdgePixel) {
   const Grid g(8, 4, 10);
-  EXPECT_EQ(Column(Sample<Filter::Varnel>(g, -0.5f, 1, false)), 0);
-  EXPECT_EQ(Column(Sample<Filter::Varnel>(g, 0.99f, 1, false)), 0);
-  EXPECT_EQ(Column(Sample<Filter::Varnel>(g, 7.99f, 1, false)), 7);
+  EXPECT_EQ(Column(Sample<varnel::View>(g, -0.5f, 1, false)), 0);
+  EXPECT_EQ(Column(Sample<varnel::View>(g, 0.99f, 1, false)), 0);
+  EXPECT_EQ(Column(Sample<varnel::View>(g, 7.99f, 1, false)), 7);
   // Varnel's upper bound is inclusive, Oskuda's is not.
-  EXPECT_EQ(Column(Sample<Filter::Varnel>(g, 8.5f, 1, false)), 7);
-  EXPECT_TRUE(IsBlack(Sample<Filter::Oskuda>(g, 8.5f, 1, false)));
-  EXPECT_EQ(Column(Sample<Filter::Oskuda>(g, 8.499999f, 1, false)), 7);
-  EXPECT_TRUE(IsBlack(Sample<Filter::Varnel>(g, -0.5000001f, 1, false)));
-  EXPECT_TRUE(IsBlack(Sample<Filter::Varnel>(g, 8.500001f, 1, false)));
+  EXPECT_EQ(Column(Sample<varnel::View>(g, 8.5f, 1, false)), 7);
+  EXPECT_TRUE(IsBlack(Sample<oskuda::View>(g, 8.5f, 1, false)));
+  EXPECT_EQ(Column(Sample<oskuda::View>(g, 8.499999f, 1, false)), 7);
+  EXPECT_TRUE(IsBlack(Sample<varnel::View>(g, -0.5000001f, 1, false)));
+  EXPECT_TRUE(IsBlack(Sample<varnel::View>(g, 8.500001f, 1, false)));
   // Rows clamp the same way.
-  EXPECT_EQ(Sample<Filter::Varnel>(g, 1, 4.5f, false).cr, 3);
-  EXPECT_EQ(Sample<Filter::Varnel>(g, 1, -0.5f, false).cr, 0);
-  EXPECT_TRUE(IsBlack(Sample<Filter::Oskuda>(g, 1, 4.5f, false)));
+  EXPECT_EQ(Sample<varnel::View>(g, 1, 4.5f, false).cr, 3);
+  EXPECT_EQ(Sample<varnel::View>(g, 1, -0.5f, false).cr, 0);
+  EXPECT_TRUE(IsBlack(Sample<oskuda::View>(g, 1, 4.5f, false)));
 }
 
 TEST(NearestPixelEdge, PanoramaSeamReadsColumnZero) {
   const Grid g(8, 4, 8);
-  EXPECT_EQ(Column(Sample<Filter::Varnel>(g, 8.0f, 2, false, true)), 0);
-  EXPECT_EQ(Column(Sample<Filter::Varnel>(g, 8.0f, 2, false, false)), 7);
+  EXPECT_EQ(Column(Sample<varnel::View>(g, 8.0f, 2, false, true)), 0);
+  EXPECT_EQ(Column(Sample<varnel::View>(g, 8.0f, 2, false, false)), 7);
 }
 
 TEST(NearestPixelCentre, HalvesRoundUpAndOnlyPanoramasWrap) {
   const Grid g(8, 4, 8);
-  EXPECT_EQ(Column(Sample<Filter::Trimbel>(g, 0.49f, 1, false)), 0);
-  EXPECT_EQ(Column(Sample<Filter::Trimbel>(g, 0.5f, 1, false)), 1);
-  EXPECT_EQ(Column(Sample<Filter::Trimbel>(g, -0.5f, 1, false)), 0);
-  EXPECT_TRUE(IsBlack(Sample<Filter::Trimbel>(g, -0.5000001f, 1, false)));
-  EXPECT_TRUE(IsBlack(Sample<Filter::Trimbel>(g, 7.5f, 1, false)));
-  EXPECT_EQ(Column(Sample<Filter::Trimbel>(g, 7.5f, 1, false, true)), 0);
-  EXPECT_EQ(Column(Sample<Filter::Trimbel>(g, 8.0f, 1, false, true)), 0);
-  EXPECT_EQ(Sample<Filter::Trimbel>(g, 1, 3.49f, false).cr, 3);
-  EXPECT_TRUE(IsBlack(Sample<Filter::Trimbel>(g, 1, 3.5f, false)));
+  EXPECT_EQ(Column(Sample<trimbel::View>(g, 0.49f, 1, false)), 0);
+  EXPECT_EQ(Column(Sample<trimbel::View>(g, 0.5f, 1, false)), 1);
+  EXPECT_EQ(Column(Sample<trimbel::View>(g, -0.5f, 1, false)), 0);
+  EXPECT_TRUE(IsBlack(Sample<trimbel::View>(g, -0.5000001f, 1, false)));
+  EXPECT_TRUE(IsBlack(Sample<trimbel::View>(g, 7.5f, 1, false)));
+  EXPECT_EQ(Column(Sample<trimbel::View>(g, 7.5f, 1, false, true)), 0);
+  EXPECT_EQ(Column(Sample<trimbel::View>(g, 8.0f, 1, false, true)), 0);
+  EXPECT_EQ(Sample<trimbel::View>(g, 1, 3.49f, false).cr, 3);
+  EXPECT_TRUE(IsBlack(Sample<trimbel::View>(g, 1, 3.5f, false)));
 }
 
 TEST(Bilinear, WorkedMixGivesY250) {
@@ -106,10 +108,10 @@ TEST(Bilinear, WorkedMixGivesY250) {
   g.pixels[1].y = 200;
   g.pixels[2].y = 300;
   g.pixels[3].y = 400;
-  EXPECT_EQ(Sample<Filter::Varnel>(g, 1.0f, 1.0f, true).y, 250);
-  EXPECT_EQ(Sample<Filter::Oskuda>(g, 1.0f, 1.0f, true).y, 250);
+  EXPECT_EQ(Sample<varnel::View>(g, 1.0f, 1.0f, true).y, 250);
+  EXPECT_EQ(Sample<oskuda::View>(g, 1.0f, 1.0f, true).y, 250);
   // The pixel-centre convention mixes the pixels around the position itself.
-  EXPECT_EQ(Sample<Filter::Trimbel>(g, 0.5f, 0.5f, true).y, 250);
+  EXPECT_EQ(Sample<trimbel::View>(g, 0.5f, 0.5f, true).y, 250);
 }
 
 TEST(Bilinear, MixTruncatesTowardZero) {
@@ -122,43 +124,43 @@ TEST(Bilinear, MixTruncatesTowardZero) {
 TEST(Bilinear, EdgesClampAndRangesDifferPerConvention) {
   const Grid g(8, 4, 8);
   // Pixel edges: x = W clamps to the last column exactly.
-  const PIXEL_YC last = Sample<Filter::Varnel>(g, 8.0f, 0.5f, true);
+  const PIXEL_YC last = Sample<varnel::View>(g, 8.0f, 0.5f, true);
   EXPECT_EQ(last.y, 70);
-  EXPECT_TRUE(IsBlack(Sample<Filter::Varnel>(g, 8.000001f, 1, true)));
-  EXPECT_TRUE(IsBlack(Sample<Filter::Oskuda>(g, -0.000001f, 1, true)));
+  EXPECT_TRUE(IsBlack(Sample<varnel::View>(g, 8.000001f, 1, true)));
+  EXPECT_TRUE(IsBlack(Sample<oskuda::View>(g, -0.000001f, 1, true)));
   // Pixel centres accept the half-pixel band.
-  EXPECT_EQ(Sample<Filter::Trimbel>(g, -0.5f, 0, true).y, 0);
-  EXPECT_EQ(Sample<Filter::Trimbel>(g, 8.5f, 0, true).y, 70);
-  EXPECT_TRUE(IsBlack(Sample<Filter::Trimbel>(g, 8.500001f, 0, true)));
+  EXPECT_EQ(Sample<trimbel::View>(g, -0.5f, 0, true).y, 0);
+  EXPECT_EQ(Sample<trimbel::View>(g, 8.5f, 0, true).y, 70);
+  EXPECT_TRUE(IsBlack(Sample<trimbel::View>(g, 8.500001f, 0, true)));
 }
 
 TEST(Bilinear, PanoramaSeamMixesLastAndFirstColumn) {
   Grid g(8, 2, 8);
   g.pixels[7].y = 1000;
   g.pixels[0].y = 2000;
-  EXPECT_EQ(Sample<Filter::Trimbel>(g, 7.5f, 0, true, true).y, 1500);
+  EXPECT_EQ(Sample<trimbel::View>(g, 7.5f, 0, true, true).y, 1500);
   // Without the panorama flag the last column is mixed with itself.
-  EXPECT_EQ(Sample<Filter::Trimbel>(g, 7.5f, 0, true, false).y, 1000);
+  EXPECT_EQ(Sample<trimbel::View>(g, 7.5f, 0, true, false).y, 1000);
 }
 
 TEST(Bilinear, OnePixelWideOrHighMixesAlongTheOtherAxis) {
   Grid tall(1, 2, 1);
   tall.pixels[0].y = 100;
   tall.pixels[1].y = 300;
-  EXPECT_EQ(Sample<Filter::Varnel>(tall, 0.5f, 1.0f, true).y, 200);
+  EXPECT_EQ(Sample<varnel::View>(tall, 0.5f, 1.0f, true).y, 200);
   Grid wide(2, 1, 2);
   wide.pixels[0].y = 100;
   wide.pixels[1].y = 300;
-  EXPECT_EQ(Sample<Filter::Varnel>(wide, 1.0f, 0.5f, true).y, 200);
+  EXPECT_EQ(Sample<varnel::View>(wide, 1.0f, 0.5f, true).y, 200);
 }
 
 TEST(EmptySource, FillsInsteadOfReadingOutsideTheFrame) {
   // A source of width or height 0 has no pixel to clamp onto.
   const Grid g(0, 4, 4);
-  EXPECT_TRUE(IsBlack(Sample<Filter::Varnel>(g, 0, 0, true)));
-  EXPECT_TRUE(IsBlack(Sample<Filter::Varnel>(g, 0, 0, false)));
+  EXPECT_TRUE(IsBlack(Sample<varnel::View>(g, 0, 0, true)));
+  EXPECT_TRUE(IsBlack(Sample<varnel::View>(g, 0, 0, false)));
   const Grid flat(4, 0, 4);
-  EXPECT_TRUE(IsBlack(Sample<Filter::Trimbel>(flat, 0, 0, true)));
+  EXPECT_TRUE(IsBlack(Sample<trimbel::View>(flat, 0, 0, true)));
 }
 
 }  // namespace
@@ -166,7 +168,7 @@ TEST(EmptySource, FillsInsteadOfReadingOutsideTheFrame) {
 // The in-range test compared in float gives the double test's verdict and
 // position for every filter and sampler, at and one float step around each
 // bound, for sizes up to the limit of the float comparison.
-template <Filter filter>
+template <typename View>
 void ExpectFloatBoundsAgree(int w, int h) {
   const SourceFrame frame{nullptr, w, h, w};
   std::vector<float> values = {std::nanf(""), INFINITY, -INFINITY, 1e30f, -1e30f};
@@ -182,8 +184,8 @@ void ExpectFloatBoundsAgree(int w, int h) {
       for (float x : values) {
         for (float y : values) {
           const SourcePoint p{x, y, false};
-          const lens::AdmittedPosition d = lens::AdmitPosition<filter>(frame, p, options);
-          const lens::AdmittedPosition f = lens::AdmitPosition<filter, float>(frame, p, options);
+          const lens::AdmittedPosition d = lens::AdmitPosition<View>(frame, p, options);
+          const lens::AdmittedPosition f = lens::AdmitPosition<View, float>(frame, p, options);
           ASSERT_EQ(d.in_range, f.in_range) << w << "x" << h << " at " << x << ", " << y;
           if (d.in_range) {
             ASSERT_EQ(std::memcmp(&d.x, &f.x, sizeof(float)), 0);
@@ -198,8 +200,8 @@ void ExpectFloatBoundsAgree(int w, int h) {
 TEST(InRange, FloatComparisonsAgreeWithDoubleBelowTheSizeLimit) {
   for (auto [w, h] : {std::pair{1, 1}, std::pair{7, 3}, std::pair{3840, 1920},
                       std::pair{(1 << 22) - 1, (1 << 22) - 1}, std::pair{(1 << 22) - 1, 1}}) {
-    ExpectFloatBoundsAgree<Filter::Varnel>(w, h);
-    ExpectFloatBoundsAgree<Filter::Oskuda>(w, h);
-    ExpectFloatBoundsAgree<Filter::Trimbel>(w, h);
+    ExpectFloatBoundsAgree<varnel::View>(w, h);
+    ExpectFloatBoundsAgree<oskuda::View>(w, h);
+    ExpectFloatBoundsAgree<trimbel::View>(w, h);
   }
 }

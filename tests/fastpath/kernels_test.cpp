@@ -12,12 +12,16 @@
 #include <tuple>
 #include <algorithm>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "batch_pipeline.h"
 #include "controls.h"
 #include "sincos_estimate.h"
 #include "vector_math.h"
+#include "varnel_view.h"
+#include "oskuda_view.h"
+#include "trimbel_view.h"
 
 namespace {
 
@@ -306,12 +310,12 @@ TEST(BatchStages, MapMatchesMapToSourceForEveryModelAndDegenerateLens) {
           ++b.n;
         }
       lens::PixelBatch copy = b;
-      lens::MapBatch<lens::Filter::Varnel>(b, m);
-      lens::MapBatch<lens::Filter::Trimbel>(copy, m);
+      lens::MapBatch<varnel::View>(b, m);
+      lens::MapBatch<trimbel::View>(copy, m);
       for (int k = 0; k < b.n; ++k) {
         const lens::SourceAngles a{b.theta[k], b.phi[k]};
-        const lens::SourcePoint v = lens::MapToSource<lens::Filter::Varnel>(m, a);
-        const lens::SourcePoint t = lens::MapToSource<lens::Filter::Trimbel>(m, a);
+        const lens::SourcePoint v = lens::MapToSource<varnel::View>(m, a);
+        const lens::SourcePoint t = lens::MapToSource<trimbel::View>(m, a);
         ASSERT_TRUE(SameBits(v.x, b.px[k]) && SameBits(v.y, b.py[k]) &&
                     v.outside == b.outside[k])
             << "model " << projection << " fov " << l.in_fov << " theta " << a.theta << " phi " << a.phi;
@@ -332,24 +336,33 @@ std::vector<lens::KernelSet> SupportedKernelSets() {
   return sets;
 }
 
+// Which filter's view a test runs with, for messages; the dome master's
+// is the one whose lanes carry an output mask.
+template <typename View>
+const char* ViewName() {
+  return std::is_same_v<View, varnel::View> ? "perspective" : std::is_same_v<View, oskuda::View> ? "dome" : "panorama";
+}
+template <typename View>
+constexpr bool kMasked = std::is_same_v<View, oskuda::View>;
+
 // SampleBatch with the writes of one instruction set (the bilinear mixes
 // gather 8 or 16 lanes at a time there).
-template <lens::Filter filter>
+template <typename View>
 void SampleBatchWith(lens::KernelSet set, lens::PixelBatch& b, const lens::SourceFrame& src,
                      const lens::SampleOptions& options, const bool* admitted) {
   switch (set) {
     case lens::KernelSet::Baseline:
-      return lens::SampleBatch<filter, lens::KernelSet::Baseline>(b, src, options, admitted);
+      return lens::SampleBatch<View, lens::KernelSet::Baseline>(b, src, options, admitted);
     case lens::KernelSet::Avx2:
-      return lens::SampleBatch<filter, lens::KernelSet::Avx2>(b, src, options, admitted);
+      return lens::SampleBatch<View, lens::KernelSet::Avx2>(b, src, options, admitted);
     case lens::KernelSet::Avx512:
-      return lens::SampleBatch<filter, lens::KernelSet::Avx512>(b, src, options, admitted);
+      return lens::SampleBatch<View, lens::KernelSet::Avx512>(b, src, options, admitted);
   }
 }
 
 // Sampling: positions on and around every bound, NaN and infinities, for
 // each filter's comparisons, both samplers and an equirectangular source.
-template <lens::Filter filter>
+template <typename View>
 void CheckSampling(const std::vector<PIXEL_YC>& pixels, int w, int h, int stride) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const float inf = std::numeric_limits<float>::infinity();
@@ -373,17 +386,17 @@ void CheckSampling(const std::vector<PIXEL_YC>& pixels, int w, int h, int stride
         for (float y : ys)
           for (bool outside : {false, true}) {
             const int k = b.n++;
-            b.SetPoint(k, lens::SourcePoint{x, y, outside && filter != lens::Filter::Oskuda});
-            admitted[k] = !(outside && filter == lens::Filter::Oskuda);
+            b.SetPoint(k, lens::SourcePoint{x, y, outside && !kMasked<View>});
+            admitted[k] = !(outside && kMasked<View>);
             b.out[k] = &batch_out[k];
-            lens::SampleOrFill<filter>(src, &want[k], b.Point(k), options, admitted[k]);
+            lens::SampleOrFill<View>(src, &want[k], b.Point(k), options, admitted[k]);
           }
         for (lens::KernelSet set : SupportedKernelSets()) {
           std::fill(batch_out.begin(), batch_out.end(), PIXEL_YC{-1, -1, -1});
-          SampleBatchWith<filter>(set, b, src, options, admitted);
+          SampleBatchWith<View>(set, b, src, options, admitted);
           for (int k = 0; k < b.n; ++k) {
             ASSERT_EQ(std::memcmp(&want[k], &batch_out[k], sizeof(PIXEL_YC)), 0)
-                << "filter " << static_cast<int>(filter) << (bilinear ? " bilinear" : " nearest")
+                << ViewName<View>() << (bilinear ? " bilinear" : " nearest")
                 << " x " << b.px[k] << " y " << b.py[k] << " size " << w << "x" << h << " "
                 << lens::KernelSetName(set);
           }
@@ -399,26 +412,26 @@ TEST(BatchStages, SamplingMatchesSampleOrFillOnEveryBound) {
     for (size_t i = 0; i < pixels.size(); ++i)
       pixels[i] = PIXEL_YC{static_cast<short>(i * 977), static_cast<short>(-static_cast<int>(i) * 313),
                            static_cast<short>(i * 7 - 2000)};
-    CheckSampling<lens::Filter::Varnel>(pixels, w, h, stride);
-    CheckSampling<lens::Filter::Oskuda>(pixels, w, h, stride);
-    CheckSampling<lens::Filter::Trimbel>(pixels, w, h, stride);
+    CheckSampling<varnel::View>(pixels, w, h, stride);
+    CheckSampling<oskuda::View>(pixels, w, h, stride);
+    CheckSampling<trimbel::View>(pixels, w, h, stride);
   }
 }
 
-// RunBatch<filter, set> for a panorama source, by the instruction set.
-template <lens::Filter filter>
+// RunBatch<View, set> for a panorama source, by the instruction set.
+template <typename View>
 void RunBatchWith(lens::KernelSet set, lens::PixelBatch& b, const lens::ViewRotation& r,
                   const lens::LensModel& m, const lens::SourceFrame& src,
                   const lens::SampleOptions& options, const bool* admitted) {
   switch (set) {
     case lens::KernelSet::Baseline:
-      lens::RunBatch<filter, lens::KernelSet::Baseline>(b, r, m, src, options, admitted);
+      lens::RunBatch<View, lens::KernelSet::Baseline>(b, r, m, src, options, admitted);
       return;
     case lens::KernelSet::Avx2:
-      lens::RunBatch<filter, lens::KernelSet::Avx2>(b, r, m, src, options, admitted);
+      lens::RunBatch<View, lens::KernelSet::Avx2>(b, r, m, src, options, admitted);
       return;
     case lens::KernelSet::Avx512:
-      lens::RunBatch<filter, lens::KernelSet::Avx512>(b, r, m, src, options, admitted);
+      lens::RunBatch<View, lens::KernelSet::Avx512>(b, r, m, src, options, admitted);
       return;
   }
 }
@@ -433,7 +446,7 @@ struct LensSetting {
   float in_fov, in_mask, shift_x, shift_y;
 };
 
-template <lens::Filter filter>
+template <typename View>
 void CheckSourcePass(const lens::ViewRotation& rotation, int w, int h, const LensSetting& l) {
   const int stride = w + 3;
   std::vector<PIXEL_YC> pixels(static_cast<size_t>(stride) * (h > 0 ? h : 1));
@@ -469,10 +482,10 @@ void CheckSourcePass(const lens::ViewRotation& rotation, int w, int h, const Len
         for (int k = 0; k < n; ++k) {
           const std::array<float, 3>& ray = rays[start + k];
           admitted[k] = !masked || (k % 3 != 0);
-          const lens::TurnedRay t = lens::TurnRay<filter>(
+          const lens::TurnedRay t = View::Turn(
               ray[0], ray[1], ray[2] * rotation.cos_pitch, ray[2] * rotation.sin_pitch, rotation,
               panorama);
-          lens::SampleOrFill<filter>(src, &want[k], lens::MapToSource<filter>(m, lens::AnglesOf(t)),
+          lens::SampleOrFill<View>(src, &want[k], lens::MapToSource<View>(m, lens::AnglesOf(t)),
                                      options, admitted[k]);
         }
         for (lens::KernelSet set : SupportedKernelSets()) {
@@ -486,11 +499,11 @@ void CheckSourcePass(const lens::ViewRotation& rotation, int w, int h, const Len
             b.out[k] = &out[k];
             out[k] = PIXEL_YC{-1, -1, -1};
           }
-          RunBatchWith<filter>(set, b, rotation, m, src, options, masked ? admitted : nullptr);
+          RunBatchWith<View>(set, b, rotation, m, src, options, masked ? admitted : nullptr);
           for (int k = 0; k < n; ++k) {
             const std::array<float, 3>& ray = rays[start + k];
             ASSERT_EQ(std::memcmp(&want[k], &out[k], sizeof(PIXEL_YC)), 0)
-                << "filter " << static_cast<int>(filter) << (bilinear ? " bilinear" : " nearest")
+                << ViewName<View>() << (bilinear ? " bilinear" : " nearest")
                 << (masked ? " masked" : "") << " ray " << ray[0] << " " << ray[1] << " " << ray[2]
                 << " size " << w << "x" << h << " model " << static_cast<int>(l.projection)
                 << " fov " << l.in_fov << " mask " << l.in_mask << " " << lens::KernelSetName(set);
@@ -514,9 +527,9 @@ TEST(BatchStages, SourcePassesMatchThePerPixelChainOnEdgeRays) {
             LensSetting{lens::SourceProjection::Equidistant, 120.0f, 200.0f, 3.5f, -20.0f},
             LensSetting{lens::SourceProjection::Equidistant, 360.0f, 90.0f, -0.5f, 0.5f},
             LensSetting{lens::SourceProjection::Equidistant, 0.0f, 360.0f, 0.0f, 0.0f}}) {
-        CheckSourcePass<lens::Filter::Varnel>(r, w, h, l);
-        CheckSourcePass<lens::Filter::Oskuda>(r, w, h, l);
-        CheckSourcePass<lens::Filter::Trimbel>(r, w, h, l);
+        CheckSourcePass<varnel::View>(r, w, h, l);
+        CheckSourcePass<oskuda::View>(r, w, h, l);
+        CheckSourcePass<trimbel::View>(r, w, h, l);
       }
     }
   }
@@ -541,7 +554,7 @@ TEST(BatchStages, OrdinaryRaysAreRarelyRecomputed) {
       b.num[k] = y / norm;
     }
     recomputed += lens::AnglesBatch(b);
-    recomputed += lens::MapBatch<lens::Filter::Varnel>(b, m);
+    recomputed += lens::MapBatch<varnel::View>(b, m);
     lanes += b.n;
   }
   EXPECT_LT(recomputed, lanes / 1000) << "path " << vm::PathName(vm::ActivePath());

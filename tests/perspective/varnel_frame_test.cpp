@@ -12,6 +12,7 @@
 #include "rotation.h"
 #include "sampling.h"
 #include "varnel.h"
+#include "varnel_view.h"
 
 namespace {
 
@@ -69,10 +70,10 @@ std::vector<PIXEL_YC> ReferenceFrame(const std::vector<int>& track, const std::v
       const float X = static_cast<float>(std::cos(static_cast<double>(phi)) * std::sin(static_cast<double>(theta)));
       const float Y = static_cast<float>(std::sin(static_cast<double>(phi)) * std::sin(static_cast<double>(theta)));
       const float Z = static_cast<float>(std::cos(static_cast<double>(theta)));
-      const lens::SourceAngles a = lens::RotateToSource<lens::Filter::Varnel>(
+      const lens::SourceAngles a = lens::RotateToSource<varnel::View>(
           right ? X : -X, below ? Y : -Y, Z * rot.cos_pitch, Z * rot.sin_pitch, rot, equirect);
-      lens::SampleOrFill<lens::Filter::Varnel>(src, &out[static_cast<size_t>(r) * stride + c],
-                                               lens::MapToSource<lens::Filter::Varnel>(model, a), options);
+      lens::SampleOrFill<varnel::View>(src, &out[static_cast<size_t>(r) * stride + c],
+                                               lens::MapToSource<varnel::View>(model, a), options);
     }
   }
   return out;
