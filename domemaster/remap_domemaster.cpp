@@ -13,7 +13,8 @@
 #include <cmath>
 #include <cstddef>
 
-#include "lens_models.h"
+#include "lens/lens_models.h"
+#include "remap_frame.h"
 #include "oskuda.h"
 #include "oskuda_view.h"
 #include "rotation.h"
@@ -64,17 +65,16 @@ void RemapDomeMasterReference(const RemapJob& job) {
   const std::int32_t half_h = job.out_h / 2;
   if (half_h <= 0) return;
 
-  const FILTER_PROC_INFO& info = *job.proc_info;
-  const lens::SourceFrame src{info.ycp_edit, info.w, info.h, info.max_w};
-  PIXEL_YC* const dst = info.ycp_temp;
-  const std::ptrdiff_t stride = info.max_w;
-  const auto projection = static_cast<lens::SourceProjection>(job.source_projection);
-  const bool equirectangular = projection == lens::SourceProjection::Equirectangular;
-  const lens::LensModel lens_model = lens::PrepareLens(
-      projection, job.in_fov, job.in_mask, job.shift_x, job.shift_y, job.pi, info.w, info.h);
-  const lens::SampleOptions options{job.bilinear != 0.0f, job.green_back != 0, equirectangular};
-  const lens::ViewRotation rotation{job.cos_roll,    job.sin_roll,  job.cos_azimuth,
-                                    job.sin_azimuth, job.cos_pitch, job.sin_pitch};
+  const lens::RemapFrame frame = lens::MakeRemapFrame(
+      *job.proc_info, job.source_projection, job.in_fov, job.in_mask, job.shift_x, job.shift_y, job.pi,
+      job.bilinear != 0.0f, job.green_back != 0, lens::RotationOf(job));
+  const lens::SourceFrame& src = frame.src;
+  PIXEL_YC* const dst = frame.dst;
+  const std::ptrdiff_t stride = frame.stride;
+  const lens::LensModel& lens_model = frame.lens_model;
+  const lens::SampleOptions& options = frame.options;
+  const bool equirectangular = options.equirectangular;
+  const lens::ViewRotation rotation = frame.rotation;
   const bool circle_mask = job.circle_mask != 0;
   const DomeScale scale = PrepareDomeScale(job.out_fov, job.out_w, job.pi);
 

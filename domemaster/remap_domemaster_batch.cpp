@@ -4,22 +4,21 @@
 // Per row pair the pair rays are formed for up to kPairs column pairs at a
 // time (the arc tangent estimated in the loop, the sines and cosines over
 // arrays), then the four mirrored pixels of each pair go through the batched
-// pipeline of batch_pipeline.h with the pair's circular-mask verdict; the
-// pairs wholly outside the circle are filled directly. The row pairs are
-// split over the threads exactly as in the reference. Each row pair runs in
-// the AVX2 or AVX-512 copy of the loop where the CPU has it (kernel_set.h).
+// pipeline (core/batch/) with the pair's circular-mask verdict; the pairs
+// wholly outside the circle are filled directly. The row pairs are split
+// over the threads exactly as in the reference.
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <vector>
 
-#include "batch_pipeline.h"
-#include "inverse_trig_float.h"
-#include "lens_models.h"
+#include "batch/dispatch.h"
+#include "batch/row_dispatch.h"
+#include "math/inverse_trig.h"
+#include "math/vector_math.h"
 #include "oskuda.h"
 #include "oskuda_view.h"
-#include "sampling.h"
-#include "vector_math.h"
+#include "remap_frame.h"
 
 namespace oskuda {
 namespace {
@@ -137,111 +136,89 @@ int PairRays(const DomeScale& scale, float oy, float oy_squared, std::int32_t j0
 
 namespace {
 
-// What every row pair of one frame shares.
-struct FrameSetup {
-  lens::SourceFrame src;
-  PIXEL_YC* dst;
-  std::ptrdiff_t stride;
-  lens::LensModel lens_model;
-  lens::SampleOptions options;
-  lens::ViewRotation rotation;
-  bool circle_mask;
-  DomeScale scale;
-  std::int32_t half_w;
-  double cx, cy;
-  // Output columns of pair j (ox = j + 0.5): PixelIndexOf(cx, ox, true) and
-  // PixelIndexOf(cx, ox, false), computed once per frame.
-  const std::int32_t* right;
-  const std::int32_t* left;
-};
-
 // Row pair i: rows out_h/2 + i and out_h/2 - 1 - i.
-template <lens::KernelSet set>
-inline void RemapRowPair(const FrameSetup& f, std::int32_t i) {
-  const lens::ViewRotation& rotation = f.rotation;
-  const std::int32_t half_w = f.half_w;
-  const float oy = static_cast<float>(static_cast<double>(i) + 0.5);
-  const float oy_squared = oy * oy;
-  PIXEL_YC* const out_below = f.dst + static_cast<std::ptrdiff_t>(PixelIndexOf(f.cy, oy, true)) * f.stride;
-  PIXEL_YC* const out_above = f.dst + static_cast<std::ptrdiff_t>(PixelIndexOf(f.cy, oy, false)) * f.stride;
-  lens::PixelBatch batch;
-  PairRayArrays rays;
-  bool admitted[lens::kBatchLanes];
-  const float cos_pitch = rotation.cos_pitch;
-  const float sin_pitch = rotation.sin_pitch;
-  const float half_w_f = static_cast<float>(half_w);
-  const bool circle_mask = f.circle_mask;
-  // The pairs outside the circle get the fill colour and nothing else.
-  const std::int32_t admitted_pairs = circle_mask ? AdmittedPairs(half_w, oy_squared) : half_w;
-  const PIXEL_YC fill = f.options.green_back ? lens::GreenBack : lens::kBlack;
-  for (std::int32_t j = admitted_pairs; j < half_w; ++j) {
-    out_below[f.right[j]] = fill;
-    out_below[f.left[j]] = fill;
-    out_above[f.right[j]] = fill;
-    out_above[f.left[j]] = fill;
-  }
-  for (std::int32_t j0 = 0; j0 < admitted_pairs; j0 += kPairs) {
-    const int pairs = static_cast<int>(std::min<std::int32_t>(kPairs, admitted_pairs - j0));
-    PairRaysInto(f.scale, oy, oy_squared, j0, pairs, rays);
-    // Lane k * pairs + g is quadrant k of pair g (k as in the reference):
-    // below right, below left, above right, above left; each quadrant a plain
-    // loop over the pairs.
-    const float* const X0 = rays.X0;
-    const float* const Y0 = rays.Y0;
-    float Zc[kPairs], Zs[kPairs];
-    bool inside[kPairs];
-    for (int g = 0; g < pairs; ++g) {
-      Zc[g] = rays.Z[g] * cos_pitch;
-      Zs[g] = rays.Z[g] * sin_pitch;
-      // InsideCircle.
-      inside[g] = !circle_mask | (half_w_f > rays.rho[g]);
+struct PairRows {
+  struct Setup {
+    lens::RemapFrame frame;
+    bool circle_mask;
+    DomeScale scale;
+    std::int32_t half_w;
+    double cx, cy;
+    // Output columns of pair j (ox = j + 0.5): PixelIndexOf(cx, ox, true) and
+    // PixelIndexOf(cx, ox, false), computed once per frame.
+    const std::int32_t* right;
+    const std::int32_t* left;
+  };
+
+  template <lens::KernelSet set>
+  static void Run(const Setup& f, std::int32_t i) {
+    const lens::RemapFrame& frame = f.frame;
+    const lens::ViewRotation& rotation = frame.rotation;
+    const std::int32_t half_w = f.half_w;
+    const float oy = static_cast<float>(static_cast<double>(i) + 0.5);
+    const float oy_squared = oy * oy;
+    PIXEL_YC* const out_below = frame.dst + static_cast<std::ptrdiff_t>(PixelIndexOf(f.cy, oy, true)) * frame.stride;
+    PIXEL_YC* const out_above = frame.dst + static_cast<std::ptrdiff_t>(PixelIndexOf(f.cy, oy, false)) * frame.stride;
+    lens::PixelBatch batch;
+    PairRayArrays rays;
+    const float cos_pitch = rotation.cos_pitch;
+    const float sin_pitch = rotation.sin_pitch;
+    const float half_w_f = static_cast<float>(half_w);
+    const bool circle_mask = f.circle_mask;
+    // The pairs outside the circle get the fill colour and nothing else.
+    const std::int32_t admitted_pairs = circle_mask ? AdmittedPairs(half_w, oy_squared) : half_w;
+    const PIXEL_YC fill = lens::FillOf(frame.options);
+    for (std::int32_t j = admitted_pairs; j < half_w; ++j) {
+      out_below[f.right[j]] = fill;
+      out_below[f.left[j]] = fill;
+      out_above[f.right[j]] = fill;
+      out_above[f.left[j]] = fill;
     }
-    const std::int32_t* const right = f.right + j0;
-    const std::int32_t* const left = f.left + j0;
-    PIXEL_YC* const rows[4] = {out_below, out_below, out_above, out_above};
-    for (int k = 0; k < 4; ++k) {
-      float* __restrict X = batch.X + k * pairs;
-      float* __restrict Y = batch.Y + k * pairs;
-      float* __restrict BZc = batch.Zc + k * pairs;
-      float* __restrict BZs = batch.Zs + k * pairs;
-      bool* __restrict admit = admitted + k * pairs;
-      // The left quadrants mirror X, the upper ones Y.
-      const bool negate_x = k % 2 == 1;
-      const bool negate_y = k >= 2;
+    for (std::int32_t j0 = 0; j0 < admitted_pairs; j0 += kPairs) {
+      const int pairs = static_cast<int>(std::min<std::int32_t>(kPairs, admitted_pairs - j0));
+      PairRaysInto(f.scale, oy, oy_squared, j0, pairs, rays);
+      // Lane k * pairs + g is quadrant k of pair g (k as in the reference):
+      // below right, below left, above right, above left; each quadrant a
+      // plain loop over the pairs.
+      const float* const X0 = rays.X0;
+      const float* const Y0 = rays.Y0;
+      float Zc[kPairs], Zs[kPairs];
+      std::int32_t inside[kPairs];
       for (int g = 0; g < pairs; ++g) {
-        X[g] = negate_x ? -X0[g] : X0[g];
-        Y[g] = negate_y ? -Y0[g] : Y0[g];
-        BZc[g] = Zc[g];
-        BZs[g] = Zs[g];
-        admit[g] = inside[g];
+        Zc[g] = rays.Z[g] * cos_pitch;
+        Zs[g] = rays.Z[g] * sin_pitch;
+        // InsideCircle.
+        inside[g] = (!circle_mask | (half_w_f > rays.rho[g])) ? 1 : 0;
       }
-      PIXEL_YC** __restrict out = batch.out + k * pairs;
-      const std::int32_t* const columns = negate_x ? left : right;
-      PIXEL_YC* const row = rows[k];
-      for (int g = 0; g < pairs; ++g) out[g] = row + columns[g];
+      const std::int32_t* const right = f.right + j0;
+      const std::int32_t* const left = f.left + j0;
+      PIXEL_YC* const rows[4] = {out_below, out_below, out_above, out_above};
+      for (int k = 0; k < 4; ++k) {
+        float* __restrict X = batch.X + k * pairs;
+        float* __restrict Y = batch.Y + k * pairs;
+        float* __restrict BZc = batch.Zc + k * pairs;
+        float* __restrict BZs = batch.Zs + k * pairs;
+        std::int32_t* __restrict admit = batch.admit + k * pairs;
+        // The left quadrants mirror X, the upper ones Y.
+        const bool negate_x = k % 2 == 1;
+        const bool negate_y = k >= 2;
+        for (int g = 0; g < pairs; ++g) {
+          X[g] = negate_x ? -X0[g] : X0[g];
+          Y[g] = negate_y ? -Y0[g] : Y0[g];
+          BZc[g] = Zc[g];
+          BZs[g] = Zs[g];
+          admit[g] = inside[g];
+        }
+        PIXEL_YC** __restrict out = batch.out + k * pairs;
+        const std::int32_t* const columns = negate_x ? left : right;
+        PIXEL_YC* const row = rows[k];
+        for (int g = 0; g < pairs; ++g) out[g] = row + columns[g];
+      }
+      batch.n = 4 * pairs;
+      lens::RunBatch<View, set, true>(batch, rotation, frame.lens_model, frame.src, frame.options);
     }
-    batch.n = 4 * pairs;
-    lens::RunBatch<View, set>(batch, rotation, f.lens_model, f.src, f.options, admitted);
   }
-}
-
-using RowPairFunction = void (*)(const FrameSetup&, std::int32_t);
-
-LENS_BASELINE_KERNEL void RowPairBaseline(const FrameSetup& f, std::int32_t i) {
-  RemapRowPair<lens::KernelSet::Baseline>(f, i);
-}
-
-#ifdef LENS_AVX2_KERNELS
-LENS_AVX2_KERNEL void RowPairAvx2(const FrameSetup& f, std::int32_t i) {
-  RemapRowPair<lens::KernelSet::Avx2>(f, i);
-}
-LENS_AVX512_KERNEL void RowPairAvx512(const FrameSetup& f, std::int32_t i) {
-  RemapRowPair<lens::KernelSet::Avx512>(f, i);
-}
-#else
-constexpr RowPairFunction RowPairAvx2 = nullptr;
-constexpr RowPairFunction RowPairAvx512 = nullptr;
-#endif
+};
 
 }  // namespace
 
@@ -249,9 +226,6 @@ void RemapDomeMaster(const RemapJob& job) {
   const std::int32_t half_h = job.out_h / 2;
   if (half_h <= 0) return;
 
-  const FILTER_PROC_INFO& info = *job.proc_info;
-  const auto projection = static_cast<lens::SourceProjection>(job.source_projection);
-  const bool equirectangular = projection == lens::SourceProjection::Equirectangular;
   const std::int32_t half_w = job.out_w / 2;
   const double cx = static_cast<double>(job.out_w - 1) * 0.5;
   std::vector<std::int32_t> columns(2 * static_cast<std::size_t>(half_w > 0 ? half_w : 0));
@@ -261,15 +235,9 @@ void RemapDomeMaster(const RemapJob& job) {
     columns[j] = PixelIndexOf(cx, ox, true);
     columns[half_w + j] = PixelIndexOf(cx, ox, false);
   }
-  const FrameSetup setup{
-      lens::SourceFrame{info.ycp_edit, info.w, info.h, info.max_w},
-      info.ycp_temp,
-      info.max_w,
-      lens::PrepareLens(projection, job.in_fov, job.in_mask, job.shift_x, job.shift_y, job.pi,
-                        info.w, info.h),
-      lens::SampleOptions{job.bilinear != 0.0f, job.green_back != 0, equirectangular},
-      lens::ViewRotation{job.cos_roll, job.sin_roll, job.cos_azimuth, job.sin_azimuth,
-                         job.cos_pitch, job.sin_pitch},
+  const PairRows::Setup setup{
+      lens::MakeRemapFrame(*job.proc_info, job.source_projection, job.in_fov, job.in_mask, job.shift_x,
+                           job.shift_y, job.pi, job.bilinear != 0.0f, job.green_back != 0, lens::RotationOf(job)),
       job.circle_mask != 0,
       PrepareDomeScale(job.out_fov, job.out_w, job.pi),
       half_w,
@@ -277,11 +245,7 @@ void RemapDomeMaster(const RemapJob& job) {
       static_cast<double>(job.out_h - 1) * 0.5,
       columns.data(),
       columns.data() + half_w};
-  static const RowPairFunction row_pair =
-      lens::PickKernel(lens::ChooseKernelSet(), RowPairBaseline, RowPairAvx2, RowPairAvx512);
-
-#pragma omp parallel for schedule(static)
-  for (std::int32_t i = 0; i < half_h; ++i) row_pair(setup, i);
+  lens::ForEachRow<PairRows>(setup, half_h);
 }
 
 }  // namespace oskuda

@@ -9,7 +9,8 @@
 // out_h/2 + i and out_h/2 - 1 - i only.
 #include <cstddef>
 
-#include "lens_models.h"
+#include "lens/lens_models.h"
+#include "remap_frame.h"
 #include "rotation.h"
 #include "sampling.h"
 #include "varnel.h"
@@ -22,15 +23,15 @@ void RemapPerspectiveReference(const RemapJob& job) {
   const std::int32_t column_pairs = job.out_w / 2;
   if (row_pairs <= 0) return;
 
-  const FILTER_PROC_INFO& info = *job.proc_info;
-  const lens::SourceFrame src{info.ycp_edit, info.w, info.h, info.max_w};
-  PIXEL_YC* const dst = info.ycp_temp;
-  const std::ptrdiff_t stride = info.max_w;
-  const auto projection = static_cast<lens::SourceProjection>(job.source_projection);
-  const bool equirectangular = projection == lens::SourceProjection::Equirectangular;
-  const lens::LensModel lens_model = lens::PrepareLens(
-      projection, job.in_fov, job.in_mask, job.shift_x, job.shift_y, job.pi, info.w, info.h);
-  const lens::SampleOptions options{job.bilinear != 0.0f, job.green_back != 0, equirectangular};
+  const lens::RemapFrame frame =
+      lens::MakeRemapFrame(*job.proc_info, job.source_projection, job.in_fov, job.in_mask, job.shift_x,
+                           job.shift_y, job.pi, job.bilinear != 0.0f, job.green_back != 0, job.rotation);
+  const lens::SourceFrame& src = frame.src;
+  PIXEL_YC* const dst = frame.dst;
+  const std::ptrdiff_t stride = frame.stride;
+  const lens::LensModel& lens_model = frame.lens_model;
+  const lens::SampleOptions& options = frame.options;
+  const bool equirectangular = options.equirectangular;
   const lens::ViewRotation rotation = job.rotation;
 
   // cx, cy: the image centre, with pixel n centred at n.

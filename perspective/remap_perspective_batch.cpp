@@ -2,25 +2,24 @@
 // RemapPerspectiveReference.
 //
 // Per row pair the group rays are formed for up to kGroups column pairs at a
-// time (the arc tangents estimated in the loop, the sines and cosines over
-// arrays), then the four mirrored pixels of each group go through the
-// batched pipeline of batch_pipeline.h. The row pairs are split over the
-// threads exactly as in the reference: contiguous static blocks, pair i
-// writing rows out_h/2 + i and out_h/2 - 1 - i only. Each row pair runs in
-// the AVX2 or AVX-512 copy of the loop where the CPU has it (kernel_set.h).
+// time (the arc tangents and the sines and cosines estimated in loops over
+// the groups), then the four mirrored pixels of each group go through the
+// batched pipeline (core/batch/). The row pairs are split over the threads
+// exactly as in the reference: contiguous static blocks, pair i writing rows
+// out_h/2 + i and out_h/2 - 1 - i only.
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <vector>
 
-#include "batch_pipeline.h"
-#include "inverse_trig_float.h"
-#include "lens_models.h"
-#include "sampling.h"
-#include "sincos_estimate.h"
+#include "batch/dispatch.h"
+#include "batch/row_dispatch.h"
+#include "math/inverse_trig.h"
+#include "math/sincos_estimate.h"
+#include "math/vector_math.h"
+#include "remap_frame.h"
 #include "varnel.h"
 #include "varnel_view.h"
-#include "vector_math.h"
 
 namespace varnel {
 namespace {
@@ -28,14 +27,10 @@ namespace {
 // Four pixels per group fill one batch.
 constexpr int kGroups = lens::kBatchLanes / 4;
 
-}  // namespace
-
-namespace {
-
 // The group rays of groups j0 .. j0 + n - 1 (n <= kGroups), one array per
-// component: the angle estimates and the rays in loops over the groups, the
-// sines and cosines over arrays, then the groups that cannot be decided one by
-// one with PerspectiveGroupRay.
+// component: the angle estimates, the sines and cosines and the rays in loops
+// over the groups, then the groups that cannot be decided one by one with
+// PerspectiveGroupRay.
 inline int GroupRaysInto(std::int32_t j0, int n, float yf, float yf_squared, double focal,
                          float* __restrict Xm, float* __restrict Ym, float* __restrict Z) {
   namespace vm = lens::vmath;
@@ -113,101 +108,80 @@ int PerspectiveGroupRays(std::int32_t j0, int count, float yf, float yf_squared,
 
 namespace {
 
-// What every row pair of one frame shares.
-struct FrameSetup {
-  lens::SourceFrame src;
-  PIXEL_YC* dst;
-  std::ptrdiff_t stride;
-  lens::LensModel lens_model;
-  lens::SampleOptions options;
-  lens::ViewRotation rotation;
-  std::int32_t column_pairs;
-  double focal, cx, cy;
-  // Output columns of column pair j: right[j] = cx + xf, left[j] = cx - xf.
-  const std::ptrdiff_t* right;
-  const std::ptrdiff_t* left;
-};
-
 // Row pair i: rows out_h/2 + i and out_h/2 - 1 - i.
-template <lens::KernelSet set>
-inline void RemapRowPair(const FrameSetup& f, std::int32_t i) {
-  const lens::ViewRotation& rotation = f.rotation;
-  const float yf = static_cast<float>(static_cast<double>(i) + 0.5);
-  const float yf_squared = yf * yf;
-  const float row_below = static_cast<float>(f.cy + static_cast<double>(yf));
-  const float row_above = static_cast<float>(f.cy - static_cast<double>(yf));
-  PIXEL_YC* const out_below = f.dst + static_cast<std::ptrdiff_t>(row_below) * f.stride;
-  PIXEL_YC* const out_above = f.dst + static_cast<std::ptrdiff_t>(row_above) * f.stride;
-  lens::PixelBatch batch;
-  float Xm[kGroups], Ym[kGroups], Z[kGroups], Zc[kGroups], Zs[kGroups];
-  const float cos_pitch = rotation.cos_pitch;
-  const float sin_pitch = rotation.sin_pitch;
-  for (std::int32_t j0 = 0; j0 < f.column_pairs; j0 += kGroups) {
-    const int groups = static_cast<int>(std::min<std::int32_t>(kGroups, f.column_pairs - j0));
-    GroupRaysInto(j0, groups, yf, yf_squared, f.focal, Xm, Ym, Z);
-    for (int g = 0; g < groups; ++g) {
-      Zs[g] = Z[g] * sin_pitch;
-      Zc[g] = Z[g] * cos_pitch;
+struct PairRows {
+  struct Setup {
+    lens::RemapFrame frame;
+    std::int32_t column_pairs;
+    double focal, cx, cy;
+    // Output columns of column pair j: right[j] = cx + xf, left[j] = cx - xf.
+    const std::ptrdiff_t* right;
+    const std::ptrdiff_t* left;
+  };
+
+  template <lens::KernelSet set>
+  static void Run(const Setup& f, std::int32_t i) {
+    const lens::RemapFrame& frame = f.frame;
+    const lens::ViewRotation& rotation = frame.rotation;
+    const float yf = static_cast<float>(static_cast<double>(i) + 0.5);
+    const float yf_squared = yf * yf;
+    const float row_below = static_cast<float>(f.cy + static_cast<double>(yf));
+    const float row_above = static_cast<float>(f.cy - static_cast<double>(yf));
+    PIXEL_YC* const out_below = frame.dst + static_cast<std::ptrdiff_t>(row_below) * frame.stride;
+    PIXEL_YC* const out_above = frame.dst + static_cast<std::ptrdiff_t>(row_above) * frame.stride;
+    lens::PixelBatch batch;
+    float Xm[kGroups], Ym[kGroups], Z[kGroups], Zc[kGroups], Zs[kGroups];
+    const float cos_pitch = rotation.cos_pitch;
+    const float sin_pitch = rotation.sin_pitch;
+    for (std::int32_t j0 = 0; j0 < f.column_pairs; j0 += kGroups) {
+      const int groups = static_cast<int>(std::min<std::int32_t>(kGroups, f.column_pairs - j0));
+      GroupRaysInto(j0, groups, yf, yf_squared, f.focal, Xm, Ym, Z);
+      for (int g = 0; g < groups; ++g) {
+        Zs[g] = Z[g] * sin_pitch;
+        Zc[g] = Z[g] * cos_pitch;
+      }
+      const std::ptrdiff_t* const right = f.right + j0;
+      const std::ptrdiff_t* const left = f.left + j0;
+      // Lane k * groups + g is quadrant k of group g (k as in the reference):
+      // below right, below left, above right, above left.
+      float* const X = batch.X;
+      float* const Y = batch.Y;
+      float* const BZc = batch.Zc;
+      float* const BZs = batch.Zs;
+      PIXEL_YC** const out = batch.out;
+      for (int g = 0; g < groups; ++g) {
+        X[g] = Xm[g];
+        Y[g] = Ym[g];
+        BZc[g] = Zc[g];
+        BZs[g] = Zs[g];
+        out[g] = out_below + right[g];
+      }
+      for (int g = 0; g < groups; ++g) {
+        X[groups + g] = -Xm[g];
+        Y[groups + g] = Ym[g];
+        BZc[groups + g] = Zc[g];
+        BZs[groups + g] = Zs[g];
+        out[groups + g] = out_below + left[g];
+      }
+      for (int g = 0; g < groups; ++g) {
+        X[2 * groups + g] = Xm[g];
+        Y[2 * groups + g] = -Ym[g];
+        BZc[2 * groups + g] = Zc[g];
+        BZs[2 * groups + g] = Zs[g];
+        out[2 * groups + g] = out_above + right[g];
+      }
+      for (int g = 0; g < groups; ++g) {
+        X[3 * groups + g] = -Xm[g];
+        Y[3 * groups + g] = -Ym[g];
+        BZc[3 * groups + g] = Zc[g];
+        BZs[3 * groups + g] = Zs[g];
+        out[3 * groups + g] = out_above + left[g];
+      }
+      batch.n = 4 * groups;
+      lens::RunBatch<View, set, false>(batch, rotation, frame.lens_model, frame.src, frame.options);
     }
-    const std::ptrdiff_t* const right = f.right + j0;
-    const std::ptrdiff_t* const left = f.left + j0;
-    // Lane k * groups + g is quadrant k of group g (k as in the reference):
-    // below right, below left, above right, above left.
-    float* const X = batch.X;
-    float* const Y = batch.Y;
-    float* const BZc = batch.Zc;
-    float* const BZs = batch.Zs;
-    PIXEL_YC** const out = batch.out;
-    for (int g = 0; g < groups; ++g) {
-      X[g] = Xm[g];
-      Y[g] = Ym[g];
-      BZc[g] = Zc[g];
-      BZs[g] = Zs[g];
-      out[g] = out_below + right[g];
-    }
-    for (int g = 0; g < groups; ++g) {
-      X[groups + g] = -Xm[g];
-      Y[groups + g] = Ym[g];
-      BZc[groups + g] = Zc[g];
-      BZs[groups + g] = Zs[g];
-      out[groups + g] = out_below + left[g];
-    }
-    for (int g = 0; g < groups; ++g) {
-      X[2 * groups + g] = Xm[g];
-      Y[2 * groups + g] = -Ym[g];
-      BZc[2 * groups + g] = Zc[g];
-      BZs[2 * groups + g] = Zs[g];
-      out[2 * groups + g] = out_above + right[g];
-    }
-    for (int g = 0; g < groups; ++g) {
-      X[3 * groups + g] = -Xm[g];
-      Y[3 * groups + g] = -Ym[g];
-      BZc[3 * groups + g] = Zc[g];
-      BZs[3 * groups + g] = Zs[g];
-      out[3 * groups + g] = out_above + left[g];
-    }
-    batch.n = 4 * groups;
-    lens::RunBatch<View, set>(batch, rotation, f.lens_model, f.src, f.options);
   }
-}
-
-using RowPairFunction = void (*)(const FrameSetup&, std::int32_t);
-
-LENS_BASELINE_KERNEL void RowPairBaseline(const FrameSetup& f, std::int32_t i) {
-  RemapRowPair<lens::KernelSet::Baseline>(f, i);
-}
-
-#ifdef LENS_AVX2_KERNELS
-LENS_AVX2_KERNEL void RowPairAvx2(const FrameSetup& f, std::int32_t i) {
-  RemapRowPair<lens::KernelSet::Avx2>(f, i);
-}
-LENS_AVX512_KERNEL void RowPairAvx512(const FrameSetup& f, std::int32_t i) {
-  RemapRowPair<lens::KernelSet::Avx512>(f, i);
-}
-#else
-constexpr RowPairFunction RowPairAvx2 = nullptr;
-constexpr RowPairFunction RowPairAvx512 = nullptr;
-#endif
+};
 
 }  // namespace
 
@@ -215,37 +189,24 @@ void RemapPerspective(const RemapJob& job) {
   const std::int32_t row_pairs = job.out_h / 2;
   if (row_pairs <= 0) return;
 
-  const FILTER_PROC_INFO& info = *job.proc_info;
-  const auto projection = static_cast<lens::SourceProjection>(job.source_projection);
-  const bool equirectangular = projection == lens::SourceProjection::Equirectangular;
   const std::int32_t column_pairs = job.out_w / 2;
   const double cx = (static_cast<double>(job.out_w) - 1.0) * 0.5;
   std::vector<std::ptrdiff_t> columns(2 * static_cast<std::size_t>(column_pairs));
   for (std::int32_t j = 0; j < column_pairs; ++j) {
     const float xf = static_cast<float>(static_cast<double>(j) + 0.5);
     columns[j] = static_cast<std::ptrdiff_t>(static_cast<float>(cx + static_cast<double>(xf)));
-    columns[column_pairs + j] =
-        static_cast<std::ptrdiff_t>(static_cast<float>(cx - static_cast<double>(xf)));
+    columns[column_pairs + j] = static_cast<std::ptrdiff_t>(static_cast<float>(cx - static_cast<double>(xf)));
   }
-  const FrameSetup setup{
-      lens::SourceFrame{info.ycp_edit, info.w, info.h, info.max_w},
-      info.ycp_temp,
-      info.max_w,
-      lens::PrepareLens(projection, job.in_fov, job.in_mask, job.shift_x, job.shift_y, job.pi,
-                        info.w, info.h),
-      lens::SampleOptions{job.bilinear != 0.0f, job.green_back != 0, equirectangular},
-      job.rotation,
-      job.out_w / 2,
+  const PairRows::Setup setup{
+      lens::MakeRemapFrame(*job.proc_info, job.source_projection, job.in_fov, job.in_mask, job.shift_x,
+                           job.shift_y, job.pi, job.bilinear != 0.0f, job.green_back != 0, job.rotation),
+      column_pairs,
       PerspectiveFocal(job.out_w, job.out_fov, job.pi),
       cx,
       (static_cast<double>(job.out_h) - 1.0) * 0.5,
       columns.data(),
       columns.data() + column_pairs};
-  static const RowPairFunction row_pair =
-      lens::PickKernel(lens::ChooseKernelSet(), RowPairBaseline, RowPairAvx2, RowPairAvx512);
-
-#pragma omp parallel for schedule(static)
-  for (std::int32_t i = 0; i < row_pairs; ++i) row_pair(setup, i);
+  lens::ForEachRow<PairRows>(setup, row_pairs);
 }
 
 }  // namespace varnel

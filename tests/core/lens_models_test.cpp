@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "lens_models.h"
+#include "lens/lens_models.h"
 #include "varnel_view.h"
 #include "trimbel_view.h"
 

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <limits>
 
-#include "inverse_trig_float.h"
+#include "math/inverse_trig_float.h"
 
 namespace {
 

@@ -15,10 +15,10 @@
 #include <type_traits>
 #include <vector>
 
-#include "batch_pipeline.h"
+#include "batch/dispatch.h"
 #include "controls.h"
-#include "sincos_estimate.h"
-#include "vector_math.h"
+#include "math/sincos_estimate.h"
+#include "math/vector_math.h"
 #include "varnel_view.h"
 #include "oskuda_view.h"
 #include "trimbel_view.h"
@@ -347,16 +347,24 @@ constexpr bool kMasked = std::is_same_v<View, oskuda::View>;
 
 // SampleBatch with the writes of one instruction set (the bilinear mixes
 // gather 8 or 16 lanes at a time there).
+template <typename View, lens::KernelSet set>
+void SampleBatchMasked(lens::PixelBatch& b, const lens::SourceFrame& src, const lens::SampleOptions& options,
+                       const bool* admitted) {
+  if (admitted == nullptr) return lens::SampleBatch<View, set, false>(b, src, options);
+  for (int k = 0; k < b.n; ++k) b.admit[k] = admitted[k] ? 1 : 0;
+  lens::SampleBatch<View, set, true>(b, src, options);
+}
+
 template <typename View>
 void SampleBatchWith(lens::KernelSet set, lens::PixelBatch& b, const lens::SourceFrame& src,
                      const lens::SampleOptions& options, const bool* admitted) {
   switch (set) {
     case lens::KernelSet::Baseline:
-      return lens::SampleBatch<View, lens::KernelSet::Baseline>(b, src, options, admitted);
+      return SampleBatchMasked<View, lens::KernelSet::Baseline>(b, src, options, admitted);
     case lens::KernelSet::Avx2:
-      return lens::SampleBatch<View, lens::KernelSet::Avx2>(b, src, options, admitted);
+      return SampleBatchMasked<View, lens::KernelSet::Avx2>(b, src, options, admitted);
     case lens::KernelSet::Avx512:
-      return lens::SampleBatch<View, lens::KernelSet::Avx512>(b, src, options, admitted);
+      return SampleBatchMasked<View, lens::KernelSet::Avx512>(b, src, options, admitted);
   }
 }
 
@@ -419,20 +427,25 @@ TEST(BatchStages, SamplingMatchesSampleOrFillOnEveryBound) {
 }
 
 // RunBatch<View, set> for a panorama source, by the instruction set.
+template <typename View, lens::KernelSet set>
+void RunBatchMasked(lens::PixelBatch& b, const lens::ViewRotation& r, const lens::LensModel& m,
+                    const lens::SourceFrame& src, const lens::SampleOptions& options, const bool* admitted) {
+  if (admitted == nullptr) {
+    lens::RunBatch<View, set, false>(b, r, m, src, options);
+    return;
+  }
+  for (int k = 0; k < b.n; ++k) b.admit[k] = admitted[k] ? 1 : 0;
+  lens::RunBatch<View, set, true>(b, r, m, src, options);
+}
+
 template <typename View>
 void RunBatchWith(lens::KernelSet set, lens::PixelBatch& b, const lens::ViewRotation& r,
                   const lens::LensModel& m, const lens::SourceFrame& src,
                   const lens::SampleOptions& options, const bool* admitted) {
   switch (set) {
-    case lens::KernelSet::Baseline:
-      lens::RunBatch<View, lens::KernelSet::Baseline>(b, r, m, src, options, admitted);
-      return;
-    case lens::KernelSet::Avx2:
-      lens::RunBatch<View, lens::KernelSet::Avx2>(b, r, m, src, options, admitted);
-      return;
-    case lens::KernelSet::Avx512:
-      lens::RunBatch<View, lens::KernelSet::Avx512>(b, r, m, src, options, admitted);
-      return;
+    case lens::KernelSet::Baseline: return RunBatchMasked<View, lens::KernelSet::Baseline>(b, r, m, src, options, admitted);
+    case lens::KernelSet::Avx2: return RunBatchMasked<View, lens::KernelSet::Avx2>(b, r, m, src, options, admitted);
+    case lens::KernelSet::Avx512: return RunBatchMasked<View, lens::KernelSet::Avx512>(b, r, m, src, options, admitted);
   }
 }
 

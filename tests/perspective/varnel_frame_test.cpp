@@ -8,7 +8,7 @@
 #include "controls.h"
 #include "frames.h"
 #include "plugin_checks.h"
-#include "lens_models.h"
+#include "lens/lens_models.h"
 #include "rotation.h"
 #include "sampling.h"
 #include "varnel.h"

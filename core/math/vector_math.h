@@ -8,7 +8,7 @@
 // need not equal the scalar C library's bits. Callers that round a result to
 // float therefore accept a lane only when the rounding cannot depend on that
 // error (RoundsSafely) and recompute the other lanes with the scalar code;
-// the pipeline in batch_pipeline.h does so everywhere.
+// the batched pipeline (core/batch/) does so everywhere.
 #pragma once
 
 #include <cstdint>

@@ -12,7 +12,7 @@
 #include <cmath>
 
 #include "inverse_trig.h"
-#include "kernel_set.h"
+#include "batch/kernel_set.h"
 #include "sincos_estimate.h"
 
 #if defined(LENS_HAVE_MVEC) && defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)

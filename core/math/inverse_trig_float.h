@@ -1,5 +1,5 @@
 // Single-precision estimates of acos and atan with a proven error bound, for
-// the nearest sampler's fast pass (batch_pipeline.h).
+// the nearest sampler's quick passes (batch/quick_passes.h).
 //
 // The nearest sampler needs only the source pixel, not the exact angles. The
 // pass brackets each exactly rounded angle between two floats (Bracket) and

@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "kernel_set.h"
+#include "batch/kernel_set.h"
 #include "sampling.h"
 
 #ifdef LENS_AVX2_KERNELS

@@ -1,0 +1,166 @@
+// The nearest sampler's quick passes: a lane's source pixel without its
+// exact angles. Single-precision estimates (math/inverse_trig_float.h) bound
+// each lane's source position; the pass takes the two ends of that bound
+// through the view's in-range test and pixel choice, which never decrease as
+// a coordinate grows, and accepts the lane when both ends give the same
+// pixel (or, for a lens, both lie off the frame or outside the lens's mask):
+// the exact position, which lies between them, gives it too. The lanes left
+// (about 1 %) are marked in redo and go through the per-pixel functions
+// (PlaceRest).
+#pragma once
+
+#include <cstdint>
+
+#include "batch/angles.h"
+#include "batch/lanes.h"
+#include "batch/place.h"
+#include "lens/lens_models.h"
+#include "math/inverse_trig_float.h"
+#include "rotation.h"
+#include "sampling.h"
+
+namespace lens {
+
+// Relative bound on the distance between the panorama position of the exact
+// angles and the position PlaceNearestQuick computes from the estimates: the
+// estimates' bound, then at most one rounding of phi, one of its turn by
+// 2 pi and two on each side of the scale to pixels (the reference divides by
+// 2 pi and multiplies by W; the estimate multiplies by W / 2 pi), 2^-21 in
+// all; twice that, so that the rounding of the ends themselves cannot cut
+// the bracket.
+constexpr float kQuickPositionMargin = 2.0f * (vmath::kFloatEstimateError + 0x1p-21f);
+
+// A panorama source. The steps from the position to the pixel never
+// decrease, except where x wraps at the seam (x >= W reads column 0; both
+// ends give the same column there only when the whole bracket lies past the
+// seam, as the bracket is far narrower than the frame). The sign of the
+// exact phi, which picks the panorama model's turn by 2 pi, is the
+// estimate's (the relative bound holds down to zero; phi never exceeds
+// 3 pi / 2, so the turn down never applies). den = 0 and NaN lanes are
+// left for the per-pixel functions.
+template <typename View, bool masked>
+inline void PlaceNearestQuick(PixelBatch& b, const ViewRotation& view_rotation, const LensModel& model,
+                              const SourceFrame& source, const SampleOptions& sample_options) {
+  const SampleOptions options{false, sample_options.green_back, true};
+  const ViewRotation rotation = view_rotation;
+  const SourceFrame src = source;
+  const float two_pi = model.pi * 2.0f;
+  const float x_scale = static_cast<float>(model.w) / two_pi;
+  const float y_scale = static_cast<float>(model.h - 1) / model.pi;
+  const int n = b.n;
+  const float* __restrict X = b.X;
+  const float* __restrict Y = b.Y;
+  const float* __restrict Zc = b.Zc;
+  const float* __restrict Zs = b.Zs;
+  const std::int32_t* __restrict admit = b.admit;
+  std::int32_t* __restrict source_lo = b.source;
+  std::int32_t* __restrict source_hi = b.source_hi;
+  std::int32_t* __restrict redo = b.redo;
+  for (int k = 0; k < n; ++k) {
+    const QuickAngles e = EstimateAnglesF(View::Turn(X[k], Y[k], Zc[k], Zs[k], rotation, true));
+    const float phi = e.phi < 0.0f ? e.phi + two_pi : e.phi;
+    const float x = phi * x_scale;
+    const float y = e.theta * y_scale;
+    const float margin_x = x * kQuickPositionMargin;
+    const float margin_y = y * kQuickPositionMargin;
+    const bool admit_lane = !masked || admit[k] != 0;
+    const AdmittedPosition lo =
+        AdmitPosition<View, float>(src, SourcePoint{x - margin_x, y - margin_y, false}, options, admit_lane);
+    const AdmittedPosition hi =
+        AdmitPosition<View, float>(src, SourcePoint{x + margin_x, y + margin_y, false}, options, admit_lane);
+    source_lo[k] = PlaceLane<View, Nearest>(lo, src, options).source;
+    source_hi[k] = PlaceLane<View, Nearest>(hi, src, options).source;
+    redo[k] = e.defined ^ 1;
+  }
+  // (A separate loop: the index comparisons joined to the float ones above
+  // keep the loop scalar.) A lane that the mask turns away needs no angles.
+  for (int k = 0; k < n; ++k) {
+    const bool admit_lane = !masked || admit[k] != 0;
+    const std::int32_t lo = source_lo[k];
+    const bool undecided = (redo[k] != 0) | (lo < 0) | (lo != source_hi[k]);
+    redo[k] = (admit_lane & undecided) ? 1 : 0;
+  }
+}
+
+// A lens source whose model has a position estimate (lens/equidistant.h):
+// the box around the estimated position, shifted, goes through the in-range
+// test and the pixel choice at both corners. A lane is taken when both
+// corners admit it and give the same pixel, when the box lies wholly off the
+// frame (the fill), or when both ends of theta's bracket lie outside the
+// lens's mask (the fill). Other lanes, den = 0, NaN and rays of extreme
+// length among them, are left for the per-pixel functions.
+template <typename View, typename Model, bool masked>
+inline void PlaceNearestLensQuick(PixelBatch& b, const ViewRotation& view_rotation, const LensModel& model,
+                                  const SourceFrame& source, const SampleOptions& sample_options) {
+  const SampleOptions options{false, sample_options.green_back, false};
+  const ViewRotation rotation = view_rotation;
+  const SourceFrame src = source;
+  const float mask_limit = model.mask_limit;
+  const float shift_x = model.shift_x;
+  const float shift_y = model.shift_y;
+  const typename Model::Estimate estimate(model);
+  const float x_max = static_cast<float>(model.w) + 0.5f;
+  const float y_max = static_cast<float>(model.h) + 0.5f;
+  const int n = b.n;
+  const float* __restrict X = b.X;
+  const float* __restrict Y = b.Y;
+  const float* __restrict Zc = b.Zc;
+  const float* __restrict Zs = b.Zs;
+  const std::int32_t* __restrict admit = b.admit;
+  std::int32_t* __restrict source_lo = b.source;
+  std::int32_t* __restrict source_hi = b.source_hi;
+  std::int32_t* __restrict near_frame = b.near_frame;
+  std::int32_t* __restrict redo = b.redo;
+  for (int k = 0; k < n; ++k) {
+    const PositionBox box = estimate.Of(View::Turn(X[k], Y[k], Zc[k], Zs[k], rotation, false));
+    const bool admit_lane = !masked || admit[k] != 0;
+    // The mask's test at both ends of theta (NaN: neither).
+    const bool inside = mask_limit > box.theta.hi;
+    const bool outside = box.theta.lo >= mask_limit;
+    const AdmittedPosition lo = AdmitPosition<View, float>(
+        src, SourcePoint{(box.x - box.margin_x) - shift_x, (box.y - box.margin_y) + shift_y, false}, options,
+        admit_lane & inside);
+    const AdmittedPosition hi = AdmitPosition<View, float>(
+        src, SourcePoint{(box.x + box.margin_x) - shift_x, (box.y + box.margin_y) + shift_y, false}, options,
+        admit_lane & inside);
+    source_lo[k] = PlaceLane<View, Nearest>(lo, src, options).source;
+    source_hi[k] = PlaceLane<View, Nearest>(hi, src, options).source;
+    near_frame[k] = box.OffFrame(shift_x, shift_y, x_max, y_max) ? 0 : 1;
+    // 0: decided by the pixels, 1: outside the mask (the fill), 2: redo.
+    redo[k] = !box.defined ? 2 : (outside ? 1 : (inside ? 0 : 2));
+  }
+  // (A separate loop: the index comparisons joined to the float ones above
+  // keep the loop scalar.) A lane that the mask turns away needs no angles.
+  for (int k = 0; k < n; ++k) {
+    const bool admit_lane = !masked || admit[k] != 0;
+    const std::int32_t lo = source_lo[k];
+    const std::int32_t verdict = redo[k];
+    const std::int32_t hi = source_hi[k];
+    const bool pixel = (verdict == 0) & (lo >= 0) & (lo == hi);
+    const bool off_frame = (verdict == 0) & (lo < 0) & (hi < 0) & (near_frame[k] == 0);
+    const bool fill = (verdict == 1) | off_frame | !admit_lane;
+    source_lo[k] = fill ? -1 : lo;
+    redo[k] = (pixel | fill) ? 0 : 1;
+  }
+}
+
+// The lanes a quick pass left in redo, each by the per-pixel functions (a
+// handful per batch: the array passes would spend more on their set-up).
+// Returns their number.
+template <typename View, bool masked>
+inline int PlaceRest(PixelBatch& b, const ViewRotation& rotation, const LensModel& model, const SourceFrame& src,
+                     const SampleOptions& options) {
+  int recomputed = 0;
+  for (int k = 0; k < b.n; ++k) {
+    if (b.redo[k] == 0) continue;
+    const SourceAngles angles =
+        AnglesOf(View::Turn(b.X[k], b.Y[k], b.Zc[k], b.Zs[k], rotation, options.equirectangular));
+    const AdmittedPosition a =
+        AdmitPosition<View>(src, MapToSource<View>(model, angles), options, !masked || b.admit[k] != 0);
+    b.source[k] = PlaceLane<View, Nearest>(a, src, options).source;
+    ++recomputed;
+  }
+  return recomputed;
+}
+
+}  // namespace lens
