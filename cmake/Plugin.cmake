@@ -5,8 +5,12 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   # -fno-trapping-math, -fno-math-errno: change no result (no reassociation,
   # reciprocal or finite-math; signed zeros kept); they only let GCC turn the
   # branchy selects and conversions of the lane loops into vector code.
+  # -Wno-psabi: the bilinear mix (sampling.h) is written once for floats and
+  # for vectors and always inlined; GCC would note that a vector returned
+  # by a function without that instruction set changes the calling
+  # convention, which no call here ever uses.
   set(LENS_BATCH_COMPILE_OPTIONS
-      "-ftree-vectorize;-fvect-cost-model=dynamic;-fno-trapping-math;-fno-math-errno")
+      "-ftree-vectorize;-fvect-cost-model=dynamic;-fno-trapping-math;-fno-math-errno;-Wno-psabi")
 else()
   set(LENS_BATCH_COMPILE_OPTIONS "")
 endif()

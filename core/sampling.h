@@ -36,13 +36,40 @@ inline const PIXEL_YC& PixelAt(const SourceFrame& src, std::int32_t column, std:
   return src.pixels[static_cast<std::ptrdiff_t>(row) * src.stride + column];
 }
 
-// One channel of the bilinear mix: float products summed in a fixed order,
-// then truncated toward zero (-3.5 -> -3).
-inline short MixChannel(short p00, short p10, short p01, short p11, float w00, float w10,
-                        float w01, float w11) {
-  float s = static_cast<float>(p00) * w00 + static_cast<float>(p10) * w10;
-  s = s + static_cast<float>(p01) * w01;
-  s = s + static_cast<float>(p11) * w11;
+// (Inlined wherever they are used, also into the copies of other
+// instruction sets: they never exist on their own.)
+#if defined(__GNUC__)
+#define LENS_SAMPLER_INLINE __attribute__((always_inline)) inline
+#else
+#define LENS_SAMPLER_INLINE inline
+#endif
+
+// The bilinear mix: weights from the fractions fx and fy, then per channel
+// the four float products summed in a fixed order, truncated toward zero
+// into the channel (-3.5 -> -3). Written once for one lane (F = float) and
+// for vectors of lanes (the vector types of mix_lanes.h, whose arithmetic
+// rounds lane by lane as float does).
+template <typename F>
+struct MixWeights {
+  F w00, w10, w01, w11;
+};
+
+template <typename F>
+LENS_SAMPLER_INLINE MixWeights<F> WeightsOf(F fx, F fy, F one) {
+  return MixWeights<F>{(one - fx) * (one - fy), (one - fy) * fx, (one - fx) * fy, fy * fx};
+}
+
+template <typename F>
+LENS_SAMPLER_INLINE F MixSum(F p00, F p10, F p01, F p11, const MixWeights<F>& w) {
+  F s = p00 * w.w00 + p10 * w.w10;
+  s = s + p01 * w.w01;
+  s = s + p11 * w.w11;
+  return s;
+}
+
+inline short MixChannel(short p00, short p10, short p01, short p11, const MixWeights<float>& w) {
+  const float s = MixSum(static_cast<float>(p00), static_cast<float>(p10), static_cast<float>(p01),
+                         static_cast<float>(p11), w);
   return static_cast<short>(static_cast<std::int32_t>(s));
 }
 
@@ -57,16 +84,11 @@ inline PIXEL_YC Mix(const SourceFrame& src, const BilinearTaps& t) {
   const PIXEL_YC& p10 = PixelAt(src, t.x1, t.y0);
   const PIXEL_YC& p01 = PixelAt(src, t.x0, t.y1);
   const PIXEL_YC& p11 = PixelAt(src, t.x1, t.y1);
-  const float fx = t.fx;
-  const float fy = t.fy;
-  const float w00 = (1.0f - fx) * (1.0f - fy);
-  const float w10 = (1.0f - fy) * fx;
-  const float w01 = (1.0f - fx) * fy;
-  const float w11 = fy * fx;
+  const MixWeights<float> w = WeightsOf(t.fx, t.fy, 1.0f);
   PIXEL_YC out;
-  out.y = MixChannel(p00.y, p10.y, p01.y, p11.y, w00, w10, w01, w11);
-  out.cb = MixChannel(p00.cb, p10.cb, p01.cb, p11.cb, w00, w10, w01, w11);
-  out.cr = MixChannel(p00.cr, p10.cr, p01.cr, p11.cr, w00, w10, w01, w11);
+  out.y = MixChannel(p00.y, p10.y, p01.y, p11.y, w);
+  out.cb = MixChannel(p00.cb, p10.cb, p01.cb, p11.cb, w);
+  out.cr = MixChannel(p00.cr, p10.cr, p01.cr, p11.cr, w);
   return out;
 }
 

@@ -2,8 +2,8 @@
 //
 // The baseline copy calls Mix lane by lane. The AVX2 and AVX-512 copies read
 // the four taps of 8 or 16 lanes at a time with gathers and run Mix's float
-// arithmetic on whole vectors: the same products and sums in the same order
-// (no contraction), truncated the same way, so the pixels are the same. A
+// arithmetic (WeightsOf, MixSum: sampling.h) on whole vectors, truncated the
+// same way, so the pixels are the same. A
 // pixel is 3 shorts; each tap is read as two 32-bit words at short offsets
 // 3i and 3i + 1 (luma and blue, blue and red), both inside the pixel; the
 // lanes that get the fill colour read nothing. The
@@ -67,19 +67,21 @@ inline void StoreMixed(const std::int32_t* luma_blue, const std::int32_t* red, P
   }
 }
 
-// MixChannel on whole vectors: p and w are the taps 00, 10, 01, 11.
-LENS_AVX2_TARGET inline __m256i MixChannel8(const __m256* p, const __m256* w) {
-  __m256 s = _mm256_add_ps(_mm256_mul_ps(p[0], w[0]), _mm256_mul_ps(p[1], w[1]));
-  s = _mm256_add_ps(s, _mm256_mul_ps(p[2], w[2]));
-  s = _mm256_add_ps(s, _mm256_mul_ps(p[3], w[3]));
-  return _mm256_cvttps_epi32(s);
+// Eight and sixteen floats as plain vector types (the intrinsics' own carry
+// an attribute that templates drop).
+typedef float Float8 __attribute__((vector_size(32)));
+typedef float Float16 __attribute__((vector_size(64)));
+
+// MixSum on whole vectors, truncated to int32 as MixChannel does: p are the
+// taps 00, 10, 01, 11.
+LENS_AVX2_TARGET inline __m256i MixChannel8(const __m256* p, const MixWeights<Float8>& w) {
+  return _mm256_cvttps_epi32(
+      static_cast<__m256>(MixSum(Float8(p[0]), Float8(p[1]), Float8(p[2]), Float8(p[3]), w)));
 }
 
-LENS_AVX512_TARGET inline __m512i MixChannel16(const __m512* p, const __m512* w) {
-  __m512 s = _mm512_add_ps(_mm512_mul_ps(p[0], w[0]), _mm512_mul_ps(p[1], w[1]));
-  s = _mm512_add_ps(s, _mm512_mul_ps(p[2], w[2]));
-  s = _mm512_add_ps(s, _mm512_mul_ps(p[3], w[3]));
-  return _mm512_cvttps_epi32(s);
+LENS_AVX512_TARGET inline __m512i MixChannel16(const __m512* p, const MixWeights<Float16>& w) {
+  return _mm512_cvttps_epi32(
+      static_cast<__m512>(MixSum(Float16(p[0]), Float16(p[1]), Float16(p[2]), Float16(p[3]), w)));
 }
 
 // The order of the 16-bit words in a run of 16 pixels (StoreRun16): word j
@@ -180,13 +182,8 @@ LENS_AVX2_TARGET inline void MixLanesAvx2(const SourceFrame& src, const MixLaneA
       cb[t] = _mm256_cvtepi32_ps(_mm256_srai_epi32(lo, 16));
       cr[t] = _mm256_cvtepi32_ps(_mm256_srai_epi32(hi, 16));
     }
-    const __m256 fx = _mm256_loadu_ps(a.fx + k);
-    const __m256 fy = _mm256_loadu_ps(a.fy + k);
-    const __m256 w00 = _mm256_mul_ps(_mm256_sub_ps(one, fx), _mm256_sub_ps(one, fy));
-    const __m256 w10 = _mm256_mul_ps(_mm256_sub_ps(one, fy), fx);
-    const __m256 w01 = _mm256_mul_ps(_mm256_sub_ps(one, fx), fy);
-    const __m256 w11 = _mm256_mul_ps(fy, fx);
-    const __m256 w[4] = {w00, w10, w01, w11};
+    const MixWeights<Float8> w =
+        WeightsOf(Float8(_mm256_loadu_ps(a.fx + k)), Float8(_mm256_loadu_ps(a.fy + k)), Float8(one));
     const __m256i mixed_y = _mm256_blendv_epi8(MixChannel8(y, w), fill_y, fill_lane);
     const __m256i mixed_cb = _mm256_blendv_epi8(MixChannel8(cb, w), fill_cb, fill_lane);
     const __m256i mixed_cr = _mm256_blendv_epi8(MixChannel8(cr, w), fill_cr, fill_lane);
@@ -232,13 +229,8 @@ LENS_AVX512_TARGET inline void MixLanesAvx512(const SourceFrame& src, const MixL
       cb[t] = _mm512_cvtepi32_ps(_mm512_srai_epi32(lo, 16));
       cr[t] = _mm512_cvtepi32_ps(_mm512_srai_epi32(hi, 16));
     }
-    const __m512 fx = _mm512_loadu_ps(a.fx + k);
-    const __m512 fy = _mm512_loadu_ps(a.fy + k);
-    const __m512 w00 = _mm512_mul_ps(_mm512_sub_ps(one, fx), _mm512_sub_ps(one, fy));
-    const __m512 w10 = _mm512_mul_ps(_mm512_sub_ps(one, fy), fx);
-    const __m512 w01 = _mm512_mul_ps(_mm512_sub_ps(one, fx), fy);
-    const __m512 w11 = _mm512_mul_ps(fy, fx);
-    const __m512 w[4] = {w00, w10, w01, w11};
+    const MixWeights<Float16> w =
+        WeightsOf(Float16(_mm512_loadu_ps(a.fx + k)), Float16(_mm512_loadu_ps(a.fy + k)), Float16(one));
     const __m512i mixed_y = _mm512_mask_blend_epi32(sampled, fill_y, MixChannel16(y, w));
     const __m512i mixed_cb = _mm512_mask_blend_epi32(sampled, fill_cb, MixChannel16(cb, w));
     const __m512i mixed_cr = _mm512_mask_blend_epi32(sampled, fill_cr, MixChannel16(cr, w));

@@ -115,10 +115,10 @@ TEST(Bilinear, WorkedMixGivesY250) {
 }
 
 TEST(Bilinear, MixTruncatesTowardZero) {
-  EXPECT_EQ(lens::MixChannel(-3, -4, 0, 0, 0.5f, 0.5f, 0.0f, 0.0f), -3);
-  EXPECT_EQ(lens::MixChannel(250, 251, 0, 0, 0.1f, 0.9f, 0.0f, 0.0f), 250);
-  EXPECT_EQ(lens::MixChannel(32767, 32767, 32767, 32767, 0.25f, 0.25f, 0.25f, 0.25f), 32767);
-  EXPECT_EQ(lens::MixChannel(-32768, -32768, -32768, -32768, 0.25f, 0.25f, 0.25f, 0.25f), -32768);
+  EXPECT_EQ(lens::MixChannel(-3, -4, 0, 0, lens::MixWeights<float>{0.5f, 0.5f, 0.0f, 0.0f}), -3);
+  EXPECT_EQ(lens::MixChannel(250, 251, 0, 0, lens::MixWeights<float>{0.1f, 0.9f, 0.0f, 0.0f}), 250);
+  EXPECT_EQ(lens::MixChannel(32767, 32767, 32767, 32767, lens::MixWeights<float>{0.25f, 0.25f, 0.25f, 0.25f}), 32767);
+  EXPECT_EQ(lens::MixChannel(-32768, -32768, -32768, -32768, lens::MixWeights<float>{0.25f, 0.25f, 0.25f, 0.25f}), -32768);
 }
 
 TEST(Bilinear, EdgesClampAndRangesDifferPerConvention) {
