@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 #include "geometry.h"
@@ -42,6 +43,27 @@ inline int HighestTicked(const int* check, int first, int last, int none) {
   int chosen = none;
   for (int i = first; i <= last; ++i) {
     if (check[i] != 0) chosen = i;
+  }
+  return chosen;
+}
+
+// A check box that picks the input projection.
+struct InputBoxChoice {
+  int box;  // index in the table's check boxes
+  SourceProjection projection;
+};
+
+// The projection of the ticked input box of the highest index (a later box
+// overrides an earlier one), or `none` when no input box is ticked.
+template <std::size_t N>
+inline SourceProjection SelectedInput(const int* check, const InputBoxChoice (&boxes)[N], SourceProjection none) {
+  SourceProjection chosen = none;
+  int highest = -1;
+  for (const InputBoxChoice& b : boxes) {
+    if (check[b.box] != 0 && b.box > highest) {
+      chosen = b.projection;
+      highest = b.box;
+    }
   }
   return chosen;
 }

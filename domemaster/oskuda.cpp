@@ -8,33 +8,27 @@ namespace oskuda {
 namespace {
 
 using lens::Text;
-namespace caption = lens::caption;
+namespace captions = lens::captions;
 
 char* track_names[kTrackCount] = {
-    Text(caption::kInFov),
-    Text(caption::kInMask),
-    Text(caption::kOutFov),
-    Text(caption::kPitch),
-    Text(caption::kAzimuth),
-    Text(caption::kRoll),
-    Text(caption::kShiftX),
-    Text(caption::kShiftY),
-    Text(caption::kHeight),
+    Text(captions::kInFov.text),   Text(captions::kInMask.text), Text(captions::kOutFov.text),
+    Text(captions::kPitch.text),   Text(captions::kAzimuth.text), Text(captions::kRoll.text),
+    Text(captions::kShiftX.text),  Text(captions::kShiftY.text), Text(captions::kHeight.text),
 };
 int track_default[kTrackCount] = {1800, 3600, 1800, 0, 0, 0, 0, 0, 480};
 int track_s[kTrackCount] = {0, 0, 0, -1800, -1800, -1800, -1200, -200, 1};
 int track_e[kTrackCount] = {3600, 3600, 3600, 1800, 1800, 1800, 1200, 200, 4096};
 
 char* check_names[kCheckCount] = {
-    Text(caption::kUseHeight),
-    Text(caption::kOrthographicInput),
-    Text(caption::kEquisolidInput),
-    Text(caption::kCentralInput),
-    Text(caption::kEquirectangular),
-    Text("\x90\xB3\x95\xFB\x8C`\x90\xD8\x94\xB2"),                      // 正方形切抜 square cut-out
-    Text("\x89~\x8C`\x8Fo\x97\xCD\x83}\x83X\x83N"),                    // 円形出力マスク circular output mask
-    Text(caption::kGreenBack),
-    Text(caption::kBilinear),
+    Text(captions::kUseHeight.text),
+    Text(captions::kOrthographicInput.text),
+    Text(captions::kEquisolidInput.text),
+    Text(captions::kCentralInput.text),
+    Text(captions::kEquirectangular.text),
+    Text(captions::kSquareCutOut.text),
+    Text(captions::kCircleMask.text),
+    Text(captions::kGreenBack.text),
+    Text(captions::kBilinear.text),
 };
 int check_default[kCheckCount] = {0, 0, 0, 0, 0, 0, 0, 0, 0};
 
@@ -49,12 +43,7 @@ FILTER_DLL filter_table = lens::MakeFilterTable(
 }  // namespace
 
 lens::SourceProjection DomeInput(const int* check) {
-  // Boxes in index order, each ticked one overriding: the highest wins.
-  static constexpr lens::SourceProjection kByBox[] = {
-      lens::SourceProjection::Equidistant,  // no box: index 0 stands for "none"
-      lens::SourceProjection::Orthographic, lens::SourceProjection::Equisolid,
-      lens::SourceProjection::Central, lens::SourceProjection::Equirectangular};
-  return kByBox[lens::HighestTicked(check, kOrthographicInput, kEquirectangularInput, 0)];
+  return lens::SelectedInput(check, kInputBoxes, lens::SourceProjection::Equidistant);
 }
 
 lens::ViewRotation DomeRotation(float pitch, float azimuth, float roll,

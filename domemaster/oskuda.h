@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "aviutl_filter.h"
+#include "controls.h"
 #include "geometry.h"
 
 namespace oskuda {
@@ -16,6 +17,14 @@ enum Track { kInFov, kInMask, kOutFov, kPitch, kAzimuth, kRoll, kShiftX, kShiftY
 enum Check {
   kUseHeight, kOrthographicInput, kEquisolidInput, kCentralInput, kEquirectangularInput,
   kSquareCutOut, kCircleMask, kGreenBack, kBilinear, kCheckCount
+};
+
+// The input boxes; with none ticked the input is an equidistant fisheye.
+constexpr lens::InputBoxChoice kInputBoxes[] = {
+    {kOrthographicInput, lens::SourceProjection::Orthographic},
+    {kEquisolidInput, lens::SourceProjection::Equisolid},
+    {kCentralInput, lens::SourceProjection::Central},
+    {kEquirectangularInput, lens::SourceProjection::Equirectangular},
 };
 
 // What the frame entry hands to the remap: 19 fields of 32 bits (the last a

@@ -10,31 +10,26 @@ namespace trimbel {
 namespace {
 
 using lens::Text;
-namespace caption = lens::caption;
+namespace captions = lens::captions;
 
 char* track_names[kTrackCount] = {
-    Text(caption::kInFov),
-    Text(caption::kInMask),
-    Text(caption::kPitch),
-    Text(caption::kAzimuth),
-    Text(caption::kRoll),
-    Text(caption::kShiftX),
-    Text(caption::kShiftY),
-    Text(caption::kHeight),
+    Text(captions::kInFov.text),  Text(captions::kInMask.text), Text(captions::kPitch.text),
+    Text(captions::kAzimuth.text), Text(captions::kRoll.text),  Text(captions::kShiftX.text),
+    Text(captions::kShiftY.text), Text(captions::kHeight.text),
 };
 int track_default[kTrackCount] = {1800, 3600, 0, 0, 0, 0, 0, 480};
 int track_s[kTrackCount] = {0, 0, -1800, -1800, -1800, -1200, -200, 1};
 int track_e[kTrackCount] = {3600, 3600, 1800, 1800, 1800, 1200, 200, 4096};
 
 char* check_names[kCheckCount] = {
-    Text(caption::kUseHeight),
-    Text(caption::kEquidistant),
-    Text(caption::kOrthographicInput),
-    Text(caption::kEquisolidInput),
-    Text(caption::kCentralInput),
-    Text("\x89\xA1:\x8F" "c\x82\xF0" "2:1\x82\xC9\x82\xB7\x82\xE9"),     // 横:縦を2:1にする
-    Text(caption::kGreenBack),
-    Text(caption::kBilinear),
+    Text(captions::kUseHeight.text),
+    Text(captions::kEquidistant.text),
+    Text(captions::kOrthographicInput.text),
+    Text(captions::kEquisolidInput.text),
+    Text(captions::kCentralInput.text),
+    Text(captions::kWidth2x1.text),
+    Text(captions::kGreenBack.text),
+    Text(captions::kBilinear.text),
 };
 int check_default[kCheckCount] = {0, 0, 0, 0, 0, 0, 0, 0};
 
@@ -52,12 +47,7 @@ void HeapRelease(void* table) { std::free(table); }
 }  // namespace
 
 lens::SourceProjection EquirectInput(const int* check) {
-  // Boxes in index order, each ticked one overriding: the highest wins.
-  static constexpr lens::SourceProjection kByBox[] = {
-      lens::SourceProjection::Equirectangular,  // no box: index 0 stands for "none"
-      lens::SourceProjection::Equidistant, lens::SourceProjection::Orthographic,
-      lens::SourceProjection::Equisolid, lens::SourceProjection::Central};
-  return kByBox[lens::HighestTicked(check, kEquidistantInput, kCentralInput, 0)];
+  return lens::SelectedInput(check, kInputBoxes, lens::SourceProjection::Equirectangular);
 }
 
 OutputSize EquirectOutputSize(const int* track, const int* check, int w, int h, int max_w,

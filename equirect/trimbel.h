@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "aviutl_filter.h"
+#include "controls.h"
 #include "geometry.h"
 
 namespace trimbel {
@@ -16,6 +17,14 @@ enum Track { kInFov, kInMask, kPitch, kAzimuth, kRoll, kShiftX, kShiftY, kHeight
 enum Check {
   kUseHeight, kEquidistantInput, kOrthographicInput, kEquisolidInput, kCentralInput,
   kTwoToOne, kGreenBack, kBilinear, kCheckCount
+};
+
+// The input boxes; with none ticked the input is itself a panorama.
+constexpr lens::InputBoxChoice kInputBoxes[] = {
+    {kEquidistantInput, lens::SourceProjection::Equidistant},
+    {kOrthographicInput, lens::SourceProjection::Orthographic},
+    {kEquisolidInput, lens::SourceProjection::Equisolid},
+    {kCentralInput, lens::SourceProjection::Central},
 };
 
 // What the frame entry hands to the remap, in a fixed order.

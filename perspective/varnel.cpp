@@ -8,35 +8,28 @@ namespace varnel {
 namespace {
 
 using lens::Text;
-namespace caption = lens::caption;
+namespace captions = lens::captions;
 
 char* track_names[kTrackCount] = {
-    Text(caption::kInFov),
-    Text(caption::kInMask),
-    Text(caption::kOutFov),
-    Text(caption::kPitch),
-    Text(caption::kAzimuth),
-    Text(caption::kRoll),
-    Text(caption::kShiftX),
-    Text(caption::kShiftY),
-    Text(caption::kHeight),
+    Text(captions::kInFov.text),   Text(captions::kInMask.text), Text(captions::kOutFov.text),
+    Text(captions::kPitch.text),   Text(captions::kAzimuth.text), Text(captions::kRoll.text),
+    Text(captions::kShiftX.text),  Text(captions::kShiftY.text), Text(captions::kHeight.text),
 };
 int track_default[kTrackCount] = {1800, 3600, 900, 0, 0, 0, 0, 0, 480};
 int track_s[kTrackCount] = {0, 0, 0, -1800, -1800, -1800, -1200, -200, 1};
 int track_e[kTrackCount] = {3600, 3600, 1800, 1800, 1800, 1800, 1200, 200, 4096};
 
 char* check_names[kCheckCount] = {
-    Text(caption::kUseHeight),
-    Text("\x93\x99\x8B\x97\x97\xA3\x8E\xCB\x89" "e/\x83h\x81[\x83\x80\x83}\x83X\x83^"
-         "\x93\xFC\x97\xCD"),                                         // 等距離射影/ドームマスタ入力
-    Text(caption::kOrthographicInput),
-    Text(caption::kEquisolidInput),
-    Text(caption::kEquirectangular),
-    Text("\x89\xA1\x95\x9D\x81\x81" "16/9\x81~\x8F" "c\x95\x9D\x82\xC9\x82\xB7\x82\xE9"),  // 横幅＝16/9×縦幅にする
-    Text("\x89\xA1\x95\x9D\x81\x81" "4/3\x81~\x8F" "c\x95\x9D\x82\xC9\x82\xB7\x82\xE9"),   // 横幅＝4/3×縦幅にする
-    Text("\x89\xA1\x95\x9D\x81\x81\x8F" "c\x95\x9D\x82\xC9\x82\xB7\x82\xE9"),            // 横幅＝縦幅にする
-    Text(caption::kGreenBack),
-    Text(caption::kBilinear),
+    Text(captions::kUseHeight.text),
+    Text(captions::kEquidistantInput.text),
+    Text(captions::kOrthographicInput.text),
+    Text(captions::kEquisolidInput.text),
+    Text(captions::kEquirectangular.text),
+    Text(captions::kWidth16x9.text),
+    Text(captions::kWidth4x3.text),
+    Text(captions::kWidthSquare.text),
+    Text(captions::kGreenBack.text),
+    Text(captions::kBilinear.text),
 };
 int check_default[kCheckCount] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 
@@ -52,12 +45,7 @@ FILTER_DLL filter_table = lens::MakeFilterTable(
 }  // namespace
 
 lens::SourceProjection PerspectiveInput(const int* check) {
-  // Boxes in index order, each ticked one overriding: the highest wins.
-  static constexpr lens::SourceProjection kByBox[] = {
-      lens::SourceProjection::Central,  // no box: index 0 stands for "none"
-      lens::SourceProjection::Equidistant, lens::SourceProjection::Orthographic,
-      lens::SourceProjection::Equisolid, lens::SourceProjection::Equirectangular};
-  return kByBox[lens::HighestTicked(check, kEquidistantInput, kEquirectangularInput, 0)];
+  return lens::SelectedInput(check, kInputBoxes, lens::SourceProjection::Central);
 }
 
 OutputSize PerspectiveOutputSize(const int* track, const int* check, int w, int h, int max_w,

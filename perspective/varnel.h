@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "aviutl_filter.h"
+#include "controls.h"
 #include "geometry.h"
 
 namespace varnel {
@@ -16,6 +17,14 @@ enum Track { kInFov, kInMask, kOutFov, kPitch, kAzimuth, kRoll, kShiftX, kShiftY
 enum Check {
   kUseHeight, kEquidistantInput, kOrthographicInput, kEquisolidInput, kEquirectangularInput,
   kWidth16x9, kWidth4x3, kWidthSquare, kGreenBack, kBilinear, kCheckCount
+};
+
+// The input boxes; with none ticked the input is a central projection.
+constexpr lens::InputBoxChoice kInputBoxes[] = {
+    {kEquidistantInput, lens::SourceProjection::Equidistant},
+    {kOrthographicInput, lens::SourceProjection::Orthographic},
+    {kEquisolidInput, lens::SourceProjection::Equisolid},
+    {kEquirectangularInput, lens::SourceProjection::Equirectangular},
 };
 
 // What the frame entry hands to the remap, in a fixed order.

@@ -36,8 +36,8 @@ enum class KernelSet { Baseline, Avx2, Avx512 };
 #endif
 
 // The baseline copy of a row loop inlines everything it calls too, as the
-// wider ones do: left to the compiler's own limits, a larger batch pipeline
-// once cost the 32-bit baseline copy half its speed.
+// wider ones do: the compiler's own inlining limits stop short of the whole
+// pipeline, and a pass left as a call keeps its loops from vector code.
 #if defined(__GNUC__) && !defined(__clang__)
 #define LENS_BASELINE_KERNEL __attribute__((flatten))
 #else
