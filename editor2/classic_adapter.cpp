@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "capacity.h"
 #include "colour.h"
 
 namespace editor2 {
@@ -42,26 +43,6 @@ std::wstring ShiftJisToWide(const char* text) {
   std::wstring out(static_cast<std::size_t>(n), L'\0');
   MultiByteToWideChar(932, 0, text, length, &out[0], n);
   return out;
-}
-
-void CapacityFor(int w, int h, int height_setting, int* max_w, int* max_h) {
-  // The classic size rules give at most: the input height or the height
-  // setting; the input width, the width scaled to the height setting
-  // (truncated, so at most one more than the exact quotient), or twice the
-  // height (the widest aspect box, 2:1). Even sizes keep the capacity even.
-  const long long in_w = std::max(w, 1);
-  const long long in_h = std::max(h, 1);
-  long long cap_h = std::max<long long>(in_h, height_setting);
-  long long cap_w = std::max(in_w, 2 * cap_h);
-  cap_w = std::max(cap_w, (in_w * cap_h + in_h - 1) / in_h + 1);
-  cap_w += cap_w & 1;
-  cap_h += cap_h & 1;
-  // An enlarged output is limited per side, as the classic editor limits it
-  // by its maximum image size; the input itself always fits.
-  cap_w = std::min(cap_w, std::max<long long>(in_w, kMaxEnlargedSide));
-  cap_h = std::min(cap_h, std::max<long long>(in_h, kMaxEnlargedSide));
-  *max_w = static_cast<int>(cap_w);
-  *max_h = static_cast<int>(cap_h);
 }
 
 const WideChar* ClassicAdapter::Keep(std::wstring text) {
@@ -206,7 +187,7 @@ bool ClassicAdapter::ProcessVideo(FILTER_PROC_VIDEO* video) const {
       filter_.height_track >= 0 && filter_.height_track < classic_->track_n
           ? controls.track[static_cast<std::size_t>(filter_.height_track)]
           : 0;
-  CapacityFor(w, h, height_setting, &max_w, &max_h);
+  yc48::CapacityFor(w, h, height_setting, kMaxEnlargedSide, &max_w, &max_h);
 
   try {
     const std::size_t in_pixels = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
@@ -222,7 +203,7 @@ bool ClassicAdapter::ProcessVideo(FILTER_PROC_VIDEO* video) const {
     for (int row = 0; row < h; ++row) {
       const PIXEL_RGBA* s = rgba.data() + static_cast<std::size_t>(row) * w;
       PIXEL_YC* d = a.data() + static_cast<std::size_t>(row) * max_w;
-      for (int col = 0; col < w; ++col) d[col] = reproject::RgbToYc48(s[col].r, s[col].g, s[col].b);
+      for (int col = 0; col < w; ++col) d[col] = yc48::RgbToYc48(s[col].r, s[col].g, s[col].b);
     }
 
     // The classic editor's run-time copy of the table, with this call's
@@ -267,7 +248,7 @@ bool ClassicAdapter::ProcessVideo(FILTER_PROC_VIDEO* video) const {
       const PIXEL_YC* s = frame + static_cast<std::size_t>(row) * max_w;
       PIXEL_RGBA* d = out.data() + static_cast<std::size_t>(row) * out_w;
       for (int col = 0; col < out_w; ++col) {
-        reproject::Yc48ToRgb(s[col], &d[col].r, &d[col].g, &d[col].b);
+        yc48::Yc48ToRgb(s[col], &d[col].r, &d[col].g, &d[col].b);
         d[col].a = 255;
       }
     }

@@ -41,11 +41,9 @@ struct ClassicControls {
   std::vector<int> check;
 };
 
-// The buffer capacity for an input of w x h: every output the controls can
-// ask for fits, up to kMaxEnlargedSide per side for an enlarged output
-// (the input itself always fits).
+// An enlarged output is limited per side, as the classic editor limits it by
+// its maximum image size; the input itself always fits.
 constexpr int kMaxEnlargedSide = 8192;
-void CapacityFor(int w, int h, int height_setting, int* max_w, int* max_h);
 
 // Shift-JIS bytes to UTF-16; invalid bytes become U+FFFD.
 std::wstring ShiftJisToWide(const char* text);

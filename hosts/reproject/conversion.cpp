@@ -16,6 +16,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "capacity.h"
 #include "frame_convert.h"
 #include "media_util.h"
 #include "output_file.h"
@@ -25,15 +26,12 @@ namespace reproject {
 
 void AutomaticCapacity(const ControlSet& controls, const ControlValues& values, int in_w, int in_h,
                        int* max_w, int* max_h) {
-  long h = in_h;
+  int height_setting = 0;
   const TrackControl* height = controls.FindTrack("height");
   const CheckControl* use_height = controls.FindCheck("use-height");
   if (height != nullptr && (use_height == nullptr || values.checks[use_height->index] != 0))
-    h = std::max<long>(h, values.tracks[height->index].Max());
-  long w = std::max<long>(in_w, 2 * h);
-  w = std::max<long>(w, (static_cast<long>(in_w) * h + in_h - 1) / in_h + 1);
-  *max_w = static_cast<int>(w + (w & 1));
-  *max_h = static_cast<int>(h + (h & 1));
+    height_setting = values.tracks[height->index].Max();
+  yc48::CapacityFor(in_w, in_h, height_setting, 0, max_w, max_h);
 }
 
 namespace {

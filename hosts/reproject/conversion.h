@@ -26,10 +26,8 @@ struct ConversionJob {
 // exit status. Nothing is left under the output's name unless it succeeds.
 int RunConversion(const ConversionJob& job, MediaReader* reader, Console* console);
 
-// The capacity that never limits what the controls ask for: the output is at
-// most the input size, or the height setting (where its box is ticked) with
-// the input's aspect ratio, or twice the height (the widest aspect box),
-// whichever is largest; rounded up to even sizes.
+// The capacity that never limits what the controls ask for, over every
+// keyframe of the height setting (yc48::CapacityFor).
 void AutomaticCapacity(const ControlSet& controls, const ControlValues& values, int in_w, int in_h,
                        int* max_w, int* max_h);
 

@@ -292,9 +292,9 @@ void FrameImporter::Convert(const AVFrame* frame, int row_begin, int row_end, PI
     }
     PIXEL_YC* out = yc + static_cast<std::ptrdiff_t>(row) * yc_stride;
     if (bits == 16) {
-      Rgb16RowToYc48(channel[0], channel[1], channel[2], m.w, out);
+      yc48::Rgb16RowToYc48(channel[0], channel[1], channel[2], m.w, out);
     } else {
-      RgbRowToYc48(channel[0], channel[1], channel[2], m.w, out);
+      yc48::RgbRowToYc48(channel[0], channel[1], channel[2], m.w, out);
     }
   }
 }
@@ -337,9 +337,9 @@ void WriteRgbRows(const PIXEL_YC* yc, int yc_stride, int w, int h, AVFrame* fram
       s = luma_only.data();
     }
     if (bits == 16) {
-      Yc48RowToRgb16(s, w, channel[0], channel[1], channel[2]);
+      yc48::Yc48RowToRgb16(s, w, channel[0], channel[1], channel[2]);
     } else {
-      Yc48RowToRgb(s, w, channel[0], channel[1], channel[2]);
+      yc48::Yc48RowToRgb(s, w, channel[0], channel[1], channel[2]);
     }
     const int colours = rgb ? 3 : 1;
     for (int c = 0; c < d->nb_components; ++c) {

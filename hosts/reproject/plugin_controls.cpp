@@ -6,6 +6,8 @@
 #include <cstring>
 #include <sstream>
 
+#include "captions.h"
+
 namespace reproject {
 namespace {
 
@@ -13,52 +15,16 @@ constexpr TrackUnit kDegrees{10, "degrees"};
 constexpr TrackUnit kPixels{1, "pixels"};
 constexpr TrackUnit kRaw{1, ""};
 
-// Captions as the tables store them (Shift-JIS bytes), with their names.
-struct KnownTrack {
-  const char* caption;
-  const char* name;
-  TrackUnit unit;
-};
-const KnownTrack kKnownTracks[] = {
-    {"\x93\xFC\x97\xCD\x89\xE6\x8Ap", "in-fov", kDegrees},     // input angle of view
-    {"\x93\xFC\x97\xCD\xCF\xBD\xB8", "in-mask", kDegrees},     // input mask
-    {"\x8Fo\x97\xCD\x89\xE6\x8Ap", "out-fov", kDegrees},       // output angle of view
-    {"\x98\xEB\x8B\xC2\x8Ap", "pitch", kDegrees},
-    {"\x95\xFB\x88\xCA\x8Ap", "azimuth", kDegrees},
-    {"\x89\xF1\x93]\x8Ap", "roll", kDegrees},
-    {"\x83V\x83t\x83g\x82w", "shift-x", kPixels},
-    {"\x83V\x83t\x83g\x82x", "shift-y", kPixels},
-    {"\x8F" "c\x95\x9D\x8Ew\x92\xE8", "height", kPixels},      // height setting
-};
+TrackUnit UnitOf(lens::captions::Unit unit) {
+  switch (unit) {
+    case lens::captions::Unit::kTenthsOfDegree: return kDegrees;
+    case lens::captions::Unit::kPixels: return kPixels;
+    case lens::captions::Unit::kNone: break;
+  }
+  return kRaw;
+}
 
-struct KnownCheck {
-  const char* caption;
-  const char* name;
-  InputKind input;
-};
-const KnownCheck kKnownChecks[] = {
-    {"\x8F" "c\x95\x9D\x8Ew\x92\xE8\x82\xF0\x97L\x8C\xF8\x89\xBB", "use-height", InputKind::None},
-    {"\x93\x99\x8B\x97\x97\xA3\x8E\xCB\x89" "e/\x83h\x81[\x83\x80\x83}\x83X\x83^\x93\xFC\x97\xCD",
-     "", InputKind::Equidistant},
-    {"\x93\x99\x8B\x97\x97\xA3\x8E\xCB\x89" "e/\x83h\x81[\x83\x80\x83}\x83X\x83^", "",
-     InputKind::Equidistant},
-    {"\x90\xB3\x8E\xCB\x89" "e\x8B\x9B\x8A\xE1\x93\xFC\x97\xCD", "", InputKind::Orthographic},
-    {"\x93\x99\x97\xA7\x91\xCC\x8Ap\x8E\xCB\x89" "e\x8B\x9B\x8A\xE1\x93\xFC\x97\xCD", "",
-     InputKind::Equisolid},
-    {"\x92\x86\x90S\x8E\xCB\x89" "e(\x8E\xCA\x90^)\x93\xFC\x97\xCD", "", InputKind::Central},
-    {"\x90\xB3\x8B\x97\x89~\x93\x9B\x90}\x96@(Equirectangular)", "", InputKind::Equirect},
-    {"\x89\xA1\x95\x9D\x81\x81" "16/9\x81~\x8F" "c\x95\x9D\x82\xC9\x82\xB7\x82\xE9", "width-16x9",
-     InputKind::None},
-    {"\x89\xA1\x95\x9D\x81\x81" "4/3\x81~\x8F" "c\x95\x9D\x82\xC9\x82\xB7\x82\xE9", "width-4x3",
-     InputKind::None},
-    {"\x89\xA1\x95\x9D\x81\x81\x8F" "c\x95\x9D\x82\xC9\x82\xB7\x82\xE9", "width-square",
-     InputKind::None},
-    {"\x90\xB3\x95\xFB\x8C`\x90\xD8\x94\xB2", "square", InputKind::None},           // square cut-out
-    {"\x89~\x8C`\x8Fo\x97\xCD\x83}\x83X\x83N", "circle-mask", InputKind::None},    // circular output mask
-    {"\x89\xA1:\x8F" "c\x82\xF0" "2:1\x82\xC9\x82\xB7\x82\xE9", "width-2x1", InputKind::None},
-    {"\x83O\x83\x8A\x81[\x83\x93\x83o\x83" "b\x83N", "green", InputKind::None},
-    {"\x83o\x83" "C\x83\x8A\x83j\x83" "A\x95\xE2\x8A\xD4", "bilinear", InputKind::None},
-};
+InputKind KindOf(lens::SourceProjection projection) { return static_cast<InputKind>(projection); }
 
 const InputKind kAllInputs[] = {InputKind::Equirect, InputKind::Equidistant,
                                 InputKind::Orthographic, InputKind::Equisolid, InputKind::Central};
@@ -96,14 +62,8 @@ int SetTrack(const TrackControl& t, const TrackUnit& unit, const std::string& sh
 }  // namespace
 
 const char* InputKindName(InputKind kind) {
-  switch (kind) {
-    case InputKind::Equidistant: return "equidistant";
-    case InputKind::Orthographic: return "orthographic";
-    case InputKind::Equisolid: return "equisolid";
-    case InputKind::Central: return "central";
-    case InputKind::Equirect: return "equirect";
-    default: return "";
-  }
+  if (kind == InputKind::None) return "";
+  return lens::captions::InputBoxOf(static_cast<lens::SourceProjection>(kind)).name;
 }
 
 std::string ShiftJisToUtf8(const char* text) {
@@ -145,11 +105,10 @@ ControlSet ControlSet::FromTable(const FILTER_DLL& table) {
     const char* caption = table.track_name ? table.track_name[i] : nullptr;
     t.caption = ShiftJisToUtf8(caption);
     t.unit = kRaw;
-    for (const KnownTrack& k : kKnownTracks) {
-      if (caption != nullptr && std::strcmp(caption, k.caption) == 0 && set.FindTrack(k.name) == nullptr) {
-        t.name = k.name;
-        t.unit = k.unit;
-      }
+    const lens::captions::Control* known = lens::captions::FindTrack(caption);
+    if (known != nullptr && set.FindTrack(known->name) == nullptr) {
+      t.name = known->name;
+      t.unit = UnitOf(known->unit);
     }
     t.def = table.track_default ? table.track_default[i] : 0;
     t.min = table.track_s ? table.track_s[i] : 0;
@@ -162,16 +121,14 @@ ControlSet ControlSet::FromTable(const FILTER_DLL& table) {
     c.index = i;
     const char* caption = table.check_name ? table.check_name[i] : nullptr;
     c.caption = ShiftJisToUtf8(caption);
-    for (const KnownCheck& k : kKnownChecks) {
-      if (caption == nullptr || std::strcmp(caption, k.caption) != 0) continue;
-      if (k.input != InputKind::None) {
-        bool taken = false;
-        for (const CheckControl& other : set.checks) taken = taken || other.input == k.input;
-        if (!taken) c.input = k.input;
-        has_input_box = has_input_box || !taken;
-      } else if (set.FindCheck(k.name) == nullptr) {
-        c.name = k.name;
-      }
+    if (const lens::captions::InputBox* box = lens::captions::FindInputBox(caption)) {
+      const InputKind kind = KindOf(box->projection);
+      bool taken = false;
+      for (const CheckControl& other : set.checks) taken = taken || other.input == kind;
+      if (!taken) c.input = kind;
+      has_input_box = has_input_box || !taken;
+    } else if (const lens::captions::Control* known = lens::captions::FindCheck(caption)) {
+      if (set.FindCheck(known->name) == nullptr) c.name = known->name;
     }
     c.def = table.check_default ? table.check_default[i] : 0;
     set.checks.push_back(c);

@@ -1,7 +1,7 @@
 // A plug-in's controls as its table declares them, with English option names
-// and user units. Names are found by the Shift-JIS bytes of each caption this
-// host knows, so a control is named whatever its index; a control with an
-// unknown caption is still reachable as --track N=V or --check N=V.
+// and user units. Names and units come from the caption table (captions.h):
+// a control is found by its Shift-JIS caption whatever its index; a control
+// with an unknown caption is still reachable as --track N=V or --check N=V.
 #pragma once
 
 #include <string>
@@ -13,7 +13,8 @@
 namespace reproject {
 
 // The input projections a plug-in can offer, each as a check box except one:
-// the projection the plug-in assumes when no input box is ticked.
+// the projection the plug-in assumes when no input box is ticked. The same
+// codes as lens::SourceProjection, and None.
 enum class InputKind { Equidistant, Orthographic, Equisolid, Central, Equirect, None };
 const char* InputKindName(InputKind kind);  // "equidistant", ...
 

@@ -78,14 +78,14 @@ Decoder MakeDecoder(const YuvFormat& f) {
 }
 
 template <typename Int>
-REPROJECT_INLINE std::int32_t ClampRgb(Int v, int shift, int rgb_max) {
+HOST_INLINE std::int32_t ClampRgb(Int v, int shift, int rgb_max) {
   const Int x = (v + (static_cast<Int>(1) << (shift - 1))) >> shift;
   return static_cast<std::int32_t>(x < 0 ? 0 : (x > rgb_max ? rgb_max : x));
 }
 
 // One row of the matrix: luma samples and chroma (16 times) to R, G, B. The
 // 8-bit form stays in 32 bits: |coefficient x value| < 2^29 for every input.
-REPROJECT_INLINE void MatrixRow8(const Decoder& d, const std::uint8_t* __restrict y, const std::int32_t* __restrict cb,
+HOST_INLINE void MatrixRow8(const Decoder& d, const std::uint8_t* __restrict y, const std::int32_t* __restrict cb,
                 const std::int32_t* __restrict cr, int n, std::int32_t* __restrict r, std::int32_t* __restrict g,
                 std::int32_t* __restrict b) {
   const int shift = d.shift;
@@ -103,7 +103,7 @@ REPROJECT_INLINE void MatrixRow8(const Decoder& d, const std::uint8_t* __restric
   }
 }
 
-REPROJECT_INLINE void MatrixRow16(const Decoder& d, const std::uint16_t* __restrict y, const std::int32_t* __restrict cb,
+HOST_INLINE void MatrixRow16(const Decoder& d, const std::uint16_t* __restrict y, const std::int32_t* __restrict cb,
                  const std::int32_t* __restrict cr, int n, std::int32_t* __restrict r, std::int32_t* __restrict g,
                  std::int32_t* __restrict b) {
   const int shift = d.shift;
@@ -123,7 +123,7 @@ REPROJECT_INLINE void MatrixRow16(const Decoder& d, const std::uint16_t* __restr
 // weighted 3 and the next nearest 1 for chroma between rows; 4, or 2 and 2,
 // for chroma on even rows.
 template <typename Sample>
-REPROJECT_INLINE void ChromaAtRow(const YuvFormat& f, const void* plane, std::ptrdiff_t stride, int row, int ch,
+HOST_INLINE void ChromaAtRow(const YuvFormat& f, const void* plane, std::ptrdiff_t stride, int row, int ch,
                  int cw, std::int32_t* out) {
   auto line = [&](int k) {
     return reinterpret_cast<const Sample*>(static_cast<const std::uint8_t*>(plane) + k * stride);
@@ -151,7 +151,7 @@ REPROJECT_INLINE void ChromaAtRow(const YuvFormat& f, const void* plane, std::pt
 // A chroma row (4 times its value, cw samples) to w luma columns, 16 times
 // its value: the nearest sample weighted 3 and the next 1 between columns;
 // 4, or 2 and 2, for co-sited chroma.
-REPROJECT_INLINE void ChromaAcross(const YuvFormat& f, const std::int32_t* __restrict c, int cw, int w,
+HOST_INLINE void ChromaAcross(const YuvFormat& f, const std::int32_t* __restrict c, int cw, int w,
                   std::int32_t* __restrict out) {
   if (f.chroma_shift_x == 0) {
     for (int x = 0; x < w; ++x) out[x] = 4 * c[x];
@@ -191,7 +191,7 @@ REPROJECT_INLINE void ChromaAcross(const YuvFormat& f, const std::int32_t* __res
 }
 
 template <typename Sample>
-REPROJECT_INLINE void DecodeRows(const YuvFormat& f, const YuvPlanes& p, int w, int h, int row_begin, int row_end,
+HOST_INLINE void DecodeRows(const YuvFormat& f, const YuvPlanes& p, int w, int h, int row_begin, int row_end,
                 PIXEL_YC* out, int out_stride) {
   const Decoder d = MakeDecoder(f);
   const int cw = (w + (1 << f.chroma_shift_x) - 1) >> f.chroma_shift_x;
@@ -219,10 +219,10 @@ REPROJECT_INLINE void DecodeRows(const YuvFormat& f, const YuvPlanes& p, int w, 
       const int n = std::min(kPiece, w - x);
       if constexpr (sizeof(Sample) == 1) {
         MatrixRow8(d, y + x, cb + x, cr + x, n, r, g, b);
-        for (int i = 0; i < n; ++i) o[x + i] = RgbToYc48(r[i], g[i], b[i]);
+        for (int i = 0; i < n; ++i) o[x + i] = yc48::RgbToYc48(r[i], g[i], b[i]);
       } else {
         MatrixRow16(d, y + x, cb + x, cr + x, n, r, g, b);
-        Rgb16RowToYc48(r, g, b, n, o + x);
+        yc48::Rgb16RowToYc48(r, g, b, n, o + x);
       }
     }
   }
@@ -266,13 +266,13 @@ Encoder MakeEncoder(const YuvFormat& f) {
 }
 
 template <typename Int>
-REPROJECT_INLINE Int ClampCode(Int v, int code_max) {
+HOST_INLINE Int ClampCode(Int v, int code_max) {
   return v < 0 ? 0 : (v > code_max ? code_max : v);
 }
 
 // Luma of one row.
 template <typename Int, typename Sample>
-REPROJECT_INLINE void Luma(const Encoder& e, const std::int32_t* __restrict r, const std::int32_t* __restrict g,
+HOST_INLINE void Luma(const Encoder& e, const std::int32_t* __restrict r, const std::int32_t* __restrict g,
                            const std::int32_t* __restrict b, int n, Sample* __restrict y) {
   const int shift = e.shift, code_max = e.code_max;
   const Int y_bias = (static_cast<Int>(e.y_offset) << shift) + (static_cast<Int>(1) << (shift - 1));
@@ -286,7 +286,7 @@ REPROJECT_INLINE void Luma(const Encoder& e, const std::int32_t* __restrict r, c
 // two columns), else the value itself. Chroma is linear in R, G and B, so
 // the matrix applied to these sums equals the sum of each pixel's chroma,
 // to the last bit, for a quarter of the work.
-REPROJECT_INLINE void SumAcross(const YuvFormat& f, const std::int32_t* __restrict c, int w, int cw,
+HOST_INLINE void SumAcross(const YuvFormat& f, const std::int32_t* __restrict c, int w, int cw,
                                 std::int32_t* __restrict out) {
   if (f.chroma_shift_x == 0) {
     for (int x = 0; x < w; ++x) out[x] = c[x];
@@ -304,7 +304,7 @@ REPROJECT_INLINE void SumAcross(const YuvFormat& f, const std::int32_t* __restri
 }
 
 template <typename Sample, typename Int>
-REPROJECT_INLINE void EncodeRows(const PIXEL_YC* in, int in_stride, int w, int h, int row_begin, int row_end,
+HOST_INLINE void EncodeRows(const PIXEL_YC* in, int in_stride, int w, int h, int row_begin, int row_end,
                                  const YuvFormat& f, const MutableYuvPlanes& p) {
   const Encoder e = MakeEncoder(f);
   const int cw = (w + (1 << f.chroma_shift_x) - 1) >> f.chroma_shift_x;
@@ -329,9 +329,9 @@ REPROJECT_INLINE void EncodeRows(const PIXEL_YC* in, int in_stride, int w, int h
     for (int k = 0; k < lines; ++k) {
       const PIXEL_YC* s = in + static_cast<std::ptrdiff_t>(top + k) * in_stride;
       if constexpr (sizeof(Sample) == 1) {
-        Yc48RowToRgb(s, w, rgb[0], rgb[1], rgb[2]);
+        yc48::Yc48RowToRgb(s, w, rgb[0], rgb[1], rgb[2]);
       } else {
-        Yc48RowToRgb16(s, w, rgb[0], rgb[1], rgb[2]);
+        yc48::Yc48RowToRgb16(s, w, rgb[0], rgb[1], rgb[2]);
       }
       Luma<Int, Sample>(e, rgb[0], rgb[1], rgb[2], w, plane_row(0, top + k));
       for (int c = 0; c < 3; ++c) SumAcross(f, rgb[c], w, cw, sums[k][c]);
@@ -359,25 +359,25 @@ REPROJECT_INLINE void EncodeRows(const PIXEL_YC* in, int in_stride, int w, int h
 
 // The four whole loops, each compiled for several instruction sets with
 // everything above inlined into it.
-REPROJECT_VECTOR_CLONES
+HOST_VECTOR_CLONES
 void DecodeRows8(const YuvFormat& f, const YuvPlanes& p, int w, int h, int row_begin, int row_end, PIXEL_YC* out,
                  int out_stride) {
   DecodeRows<std::uint8_t>(f, p, w, h, row_begin, row_end, out, out_stride);
 }
 
-REPROJECT_VECTOR_CLONES
+HOST_VECTOR_CLONES
 void DecodeRows16(const YuvFormat& f, const YuvPlanes& p, int w, int h, int row_begin, int row_end,
                   PIXEL_YC* out, int out_stride) {
   DecodeRows<std::uint16_t>(f, p, w, h, row_begin, row_end, out, out_stride);
 }
 
-REPROJECT_VECTOR_CLONES
+HOST_VECTOR_CLONES
 void EncodeRows8(const PIXEL_YC* in, int in_stride, int w, int h, int row_begin, int row_end, const YuvFormat& f,
                  const MutableYuvPlanes& p) {
   EncodeRows<std::uint8_t, std::int32_t>(in, in_stride, w, h, row_begin, row_end, f, p);
 }
 
-REPROJECT_VECTOR_CLONES
+HOST_VECTOR_CLONES
 void EncodeRows16(const PIXEL_YC* in, int in_stride, int w, int h, int row_begin, int row_end,
                   const YuvFormat& f, const MutableYuvPlanes& p) {
   EncodeRows<std::uint16_t, std::int64_t>(in, in_stride, w, h, row_begin, row_end, f, p);

@@ -148,7 +148,7 @@ int main(int argc, char** argv) {
   }
   // Written through YC48, which gives every 8-bit colour back unchanged.
   std::vector<PIXEL_YC> yc(static_cast<size_t>(w) * h);
-  reproject::RgbFrameToYc48(rgb.data(), 3 * w, w, h, yc.data(), w);
+  yc48::RgbFrameToYc48(rgb.data(), 3 * w, w, h, yc.data(), w);
   const std::string output = argv[1];
   reproject::OutputFile file(output);
   std::string error;

@@ -150,7 +150,7 @@ CallResult ClassicCall(const FILTER_DLL& table, const std::vector<int>& track,
   for (int r = 0; r < call.h; ++r) {
     for (int c = 0; c < call.w; ++c) {
       const unsigned char* p = &rgba[(static_cast<std::size_t>(r) * call.w + c) * 4];
-      buffers.a[static_cast<std::size_t>(r) * cap_w + c] = reproject::RgbToYc48(p[0], p[1], p[2]);
+      buffers.a[static_cast<std::size_t>(r) * cap_w + c] = yc48::RgbToYc48(p[0], p[1], p[2]);
     }
   }
   const host::FrameResult frame = host::RunFrame(instance, buffers, call.w, call.h);
@@ -168,7 +168,7 @@ CallResult ClassicCall(const FILTER_DLL& table, const std::vector<int>& track,
   for (int r = 0; r < frame.h; ++r) {
     for (int c = 0; c < frame.w; ++c) {
       unsigned char* d = &out.rgba[(static_cast<std::size_t>(r) * frame.w + c) * 4];
-      reproject::Yc48ToRgb(frame.frame[static_cast<std::size_t>(r) * cap_w + c], &d[0], &d[1], &d[2]);
+      yc48::Yc48ToRgb(frame.frame[static_cast<std::size_t>(r) * cap_w + c], &d[0], &d[1], &d[2]);
       d[3] = 255;
     }
   }

@@ -313,7 +313,9 @@ TEST(Reproject, StartIsFrameExactWithoutDecodingEverything) {
       ASSERT_EQ(reader->Next(&frame, &error), 1) << error;
       EXPECT_EQ(frame.index, target) << file;
       EXPECT_EQ(frame.pts, times[target]) << file << " frame " << target;
-      if (target >= 259) EXPECT_LT(reader->decoded_frames(), target) << file;
+      if (target >= 259) {
+        EXPECT_LT(reader->decoded_frames(), target) << file;
+      }
     }
   }
   // The picture too, through the program.

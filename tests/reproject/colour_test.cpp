@@ -16,10 +16,10 @@
 
 namespace {
 
-using reproject::Rgb16ToYc48;
-using reproject::RgbToYc48;
-using reproject::Yc48ToRgb;
-using reproject::Yc48ToRgb16;
+using yc48::Rgb16ToYc48;
+using yc48::RgbToYc48;
+using yc48::Yc48ToRgb;
+using yc48::Yc48ToRgb16;
 
 TEST(Colour, KnownValuesOfTheEditorsFormulas) {
   struct Case {
@@ -35,7 +35,7 @@ TEST(Colour, KnownValuesOfTheEditorsFormulas) {
       {0, 0, 255, 467, 2048, -333},
   };
   for (const Case& c : cases) {
-    const PIXEL_YC p = RgbToYc48(c.r, c.g, c.b);
+    const PIXEL_YC p = yc48::RgbToYc48(c.r, c.g, c.b);
     EXPECT_EQ(p.y, c.y) << c.r << "," << c.g << "," << c.b;
     EXPECT_EQ(p.cb, c.cb) << c.r << "," << c.g << "," << c.b;
     EXPECT_EQ(p.cr, c.cr) << c.r << "," << c.g << "," << c.b;
@@ -44,13 +44,13 @@ TEST(Colour, KnownValuesOfTheEditorsFormulas) {
 
 TEST(Colour, OutOfRangeYc48IsClampedNotWrapped) {
   std::uint8_t r, g, b;
-  Yc48ToRgb(PIXEL_YC{32767, 32767, 32767}, &r, &g, &b);
+  yc48::Yc48ToRgb(PIXEL_YC{32767, 32767, 32767}, &r, &g, &b);
   EXPECT_EQ(r, 255);
   EXPECT_EQ(b, 255);
-  Yc48ToRgb(PIXEL_YC{-32768, -32768, -32768}, &r, &g, &b);
+  yc48::Yc48ToRgb(PIXEL_YC{-32768, -32768, -32768}, &r, &g, &b);
   EXPECT_EQ(r, 0);
   EXPECT_EQ(b, 0);
-  Yc48ToRgb(PIXEL_YC{4096, 0, 0}, &r, &g, &b);
+  yc48::Yc48ToRgb(PIXEL_YC{4096, 0, 0}, &r, &g, &b);
   EXPECT_EQ(r, 255);
   EXPECT_EQ(g, 255);
   EXPECT_EQ(b, 255);
@@ -68,7 +68,7 @@ TEST(Colour, RoundTripOfAllColours) {
     for (int g = 0; g < 256; ++g) {
       for (int b = 0; b < 256; ++b) {
         std::uint8_t r2, g2, b2;
-        Yc48ToRgb(RgbToYc48(r, g, b), &r2, &g2, &b2);
+        yc48::Yc48ToRgb(yc48::RgbToYc48(r, g, b), &r2, &g2, &b2);
         const int d[3] = {std::abs(r2 - r), std::abs(g2 - g), std::abs(b2 - b)};
         bool same = true;
         for (int k = 0; k < 3; ++k) {
@@ -100,15 +100,15 @@ TEST(Colour, SixteenBitFormulas) {
   for (int r = 0; r < 256; ++r)
     for (int g = 0; g < 256; ++g)
       for (int b = 0; b < 256; ++b) {
-        const PIXEL_YC wide = Rgb16ToYc48(257 * r, 257 * g, 257 * b);
-        const PIXEL_YC narrow = RgbToYc48(r, g, b);
+        const PIXEL_YC wide = yc48::Rgb16ToYc48(257 * r, 257 * g, 257 * b);
+        const PIXEL_YC narrow = yc48::RgbToYc48(r, g, b);
         ASSERT_TRUE(wide.y == narrow.y && wide.cb == narrow.cb && wide.cr == narrow.cr) << r << "," << g << "," << b;
       }
   auto round_trip_error = [](int r, int g, int b) {
-    const PIXEL_YC p = Rgb16ToYc48(r, g, b);
+    const PIXEL_YC p = yc48::Rgb16ToYc48(r, g, b);
     std::uint16_t r2, g2, b2;
-    Yc48ToRgb16(p, &r2, &g2, &b2);
-    const PIXEL_YC q = Rgb16ToYc48(r2, g2, b2);
+    yc48::Yc48ToRgb16(p, &r2, &g2, &b2);
+    const PIXEL_YC q = yc48::Rgb16ToYc48(r2, g2, b2);
     return std::max({std::abs(p.y - q.y), std::abs(p.cb - q.cb), std::abs(p.cr - q.cr)});
   };
   int grey = 0, any = 0;
@@ -118,9 +118,9 @@ TEST(Colour, SixteenBitFormulas) {
   EXPECT_LE(grey, 1);
   EXPECT_LE(any, 2);
   std::uint16_t r, g, b;
-  Yc48ToRgb16(PIXEL_YC{4096, 0, 0}, &r, &g, &b);  // white
+  yc48::Yc48ToRgb16(PIXEL_YC{4096, 0, 0}, &r, &g, &b);  // white
   EXPECT_EQ(r, 65535);
-  Yc48ToRgb16(PIXEL_YC{-32768, 32767, -32768}, &r, &g, &b);  // far outside: clamped
+  yc48::Yc48ToRgb16(PIXEL_YC{-32768, 32767, -32768}, &r, &g, &b);  // far outside: clamped
   EXPECT_EQ(r, 0);
   EXPECT_EQ(b, 65535);
 }
@@ -218,7 +218,7 @@ TEST(Yuv, KnownColours) {
   }
   reproject::YuvFormat f;
   f.chroma_shift_x = f.chroma_shift_y = 0;
-  const PIXEL_YC green = RgbToYc48(0, 255, 0);
+  const PIXEL_YC green = yc48::RgbToYc48(0, 255, 0);
   std::uint8_t y = 0, cb = 0, cr = 0;
   reproject::Yc48ToYuv(&green, 1, 1, 1, 0, 1, f, reproject::MutableYuvPlanes{{&y, &cb, &cr}, {1, 1, 1}});
   EXPECT_EQ(y, 173);  // 16 + 219 x 0.7152
@@ -231,7 +231,7 @@ TEST(Yuv, KnownColours) {
 // neighbours), both ways; and a smooth picture survives the round trip
 // through 4:4:4 closely.
 TEST(Yuv, EdgesAndRoundTripsOfEveryLayout) {
-  const PIXEL_YC colour = RgbToYc48(200, 60, 90);
+  const PIXEL_YC colour = yc48::RgbToYc48(200, 60, 90);
   for (const YuvCase& c : AllLayouts()) {
     const reproject::YuvFormat f = FormatOf(c);
     for (int w : {1, 2, 3, 7, 16}) {
@@ -256,7 +256,7 @@ TEST(Yuv, EdgesAndRoundTripsOfEveryLayout) {
     const int w = 33, h = 9;
     std::vector<PIXEL_YC> smooth;
     for (int r = 0; r < h; ++r)
-      for (int x = 0; x < w; ++x) smooth.push_back(RgbToYc48(7 * x, 255 - 6 * x, 20 * r));
+      for (int x = 0; x < w; ++x) smooth.push_back(yc48::RgbToYc48(7 * x, 255 - 6 * x, 20 * r));
     Planes planes(c, w, h);
     reproject::Yc48ToYuv(smooth.data(), w, w, h, 0, h, f, planes.Mutable(c, w));
     std::vector<PIXEL_YC> back(smooth.size());
@@ -276,7 +276,7 @@ TEST(Yuv, RowRangesJoinUp) {
   const reproject::YuvFormat f = FormatOf(c);
   const int w = 37, h = 11;
   std::vector<PIXEL_YC> picture;
-  for (int i = 0; i < w * h; ++i) picture.push_back(RgbToYc48(i % 256, (i * 7) % 256, (i * 13) % 256));
+  for (int i = 0; i < w * h; ++i) picture.push_back(yc48::RgbToYc48(i % 256, (i * 7) % 256, (i * 13) % 256));
   Planes whole(c, w, h), pieces(c, w, h);
   reproject::Yc48ToYuv(picture.data(), w, w, h, 0, h, f, whole.Mutable(c, w));
   reproject::Yc48ToYuv(picture.data(), w, w, h, 0, 4, f, pieces.Mutable(c, w));

@@ -216,8 +216,8 @@ Picture ThroughRgb8(const Picture& p) {
   Picture q = p;
   for (PIXEL_YC& v : q.yc) {
     std::uint8_t r, g, b;
-    reproject::Yc48ToRgb(v, &r, &g, &b);
-    v = reproject::RgbToYc48(r, g, b);
+    yc48::Yc48ToRgb(v, &r, &g, &b);
+    v = yc48::RgbToYc48(r, g, b);
   }
   return q;
 }

@@ -17,7 +17,7 @@
 
 #include "aviutl_filter.h"
 
-namespace reproject {
+namespace yc48 {
 
 // One pixel, 8-bit RGB (0..255) to YC48. `>>` is an arithmetic shift, as in
 // the editor.
@@ -103,4 +103,4 @@ void RgbFrameToYc48(const std::uint8_t* rgb, std::ptrdiff_t rgb_stride, int w, i
 void Yc48FrameToRgb(const PIXEL_YC* yc, int yc_stride, int w, int h, std::uint8_t* rgb,
                     std::ptrdiff_t rgb_stride);
 
-}  // namespace reproject
+}  // namespace yc48

@@ -2,21 +2,21 @@
 
 #include "vector_clones.h"
 
-namespace reproject {
+namespace yc48 {
 
-REPROJECT_VECTOR_CLONES
+HOST_VECTOR_CLONES
 void RgbRowToYc48(const std::int32_t* __restrict r, const std::int32_t* __restrict g,
                   const std::int32_t* __restrict b, int n, PIXEL_YC* __restrict out) {
   for (int i = 0; i < n; ++i) out[i] = RgbToYc48(r[i], g[i], b[i]);
 }
 
-REPROJECT_VECTOR_CLONES
+HOST_VECTOR_CLONES
 void Rgb16RowToYc48(const std::int32_t* __restrict r, const std::int32_t* __restrict g,
                     const std::int32_t* __restrict b, int n, PIXEL_YC* __restrict out) {
   for (int i = 0; i < n; ++i) out[i] = Rgb16ToYc48(r[i], g[i], b[i]);
 }
 
-REPROJECT_VECTOR_CLONES
+HOST_VECTOR_CLONES
 void Yc48RowToRgb(const PIXEL_YC* __restrict in, int n, std::int32_t* __restrict r, std::int32_t* __restrict g,
                   std::int32_t* __restrict b) {
   for (int i = 0; i < n; ++i) {
@@ -28,7 +28,7 @@ void Yc48RowToRgb(const PIXEL_YC* __restrict in, int n, std::int32_t* __restrict
   }
 }
 
-REPROJECT_VECTOR_CLONES
+HOST_VECTOR_CLONES
 void Yc48RowToRgb16(const PIXEL_YC* __restrict in, int n, std::int32_t* __restrict r,
                     std::int32_t* __restrict g, std::int32_t* __restrict b) {
   for (int i = 0; i < n; ++i) {
@@ -58,4 +58,4 @@ void Yc48FrameToRgb(const PIXEL_YC* yc, int yc_stride, int w, int h, std::uint8_
   }
 }
 
-}  // namespace reproject
+}  // namespace yc48

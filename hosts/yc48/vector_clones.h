@@ -5,14 +5,14 @@
 #pragma once
 
 #if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__)
-#define REPROJECT_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
+#define HOST_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
 #else
-#define REPROJECT_VECTOR_CLONES
+#define HOST_VECTOR_CLONES
 #endif
 
 // Helpers of those loops, so that each copy carries its own.
 #if defined(__GNUC__)
-#define REPROJECT_INLINE __attribute__((always_inline)) inline
+#define HOST_INLINE __attribute__((always_inline)) inline
 #else
-#define REPROJECT_INLINE inline
+#define HOST_INLINE inline
 #endif
