@@ -8,6 +8,7 @@
 #include <new>
 
 #include "capacity.h"
+#include "captions.h"
 #include "colour.h"
 
 namespace editor2 {
@@ -50,21 +51,53 @@ const WideChar* ClassicAdapter::Keep(std::wstring text) {
   return strings_.back().c_str();
 }
 
-ClassicAdapter::ClassicAdapter(const ClassicFilter& filter,
-                               bool (*proc_video)(FILTER_PROC_VIDEO*))
-    : filter_(filter) {
-  classic_ = filter_.get_table != nullptr ? filter_.get_table() : nullptr;
+bool DescribeClassic(const FILTER_DLL& t, ClassicFilter* filter) {
+  namespace captions = lens::captions;
+  ClassicFilter f;
+  for (int i = 0; i < t.track_n; ++i) {
+    const captions::Control* control = captions::FindTrack(t.track_name[i]);
+    if (control == nullptr) continue;
+    if (control->unit == captions::Unit::kTenthsOfDegree && i < 32) f.angle_tracks |= 1u << i;
+    if (control == &captions::kHeight) f.height_track = i;
+  }
+  // The input boxes: one run of check boxes, each naming a lens model. Every
+  // filter takes all of them; no box ticked stands for the one left without
+  // a box.
+  bool boxed[5] = {};
+  for (int i = 0; i < t.check_n; ++i) {
+    const captions::InputBox* box = captions::FindInputBox(t.check_name[i]);
+    if (box == nullptr) continue;
+    if (f.first_input_box >= 0 && f.last_input_box != i - 1) return false;
+    if (f.first_input_box < 0) f.first_input_box = i;
+    f.last_input_box = i;
+    boxed[static_cast<int>(box->projection)] = true;
+  }
+  if (f.first_input_box >= 0) {
+    int unboxed = -1;
+    for (int p = 0; p < 5; ++p) {
+      if (boxed[p]) continue;
+      if (unboxed >= 0) return false;
+      unboxed = p;
+    }
+    if (unboxed < 0) return false;
+    f.input_name = captions::kInputProjection;
+    f.no_input_box_name = captions::InputBoxOf(static_cast<lens::SourceProjection>(unboxed)).text;
+  }
+  *filter = f;
+  return true;
+}
+
+ClassicAdapter::ClassicAdapter(GetFilterTableFn get_table, bool (*proc_video)(FILTER_PROC_VIDEO*)) {
+  classic_ = get_table != nullptr ? get_table() : nullptr;
   const FILTER_DLL* t = classic_;
   if (t == nullptr || t->func_proc == nullptr || t->track_n < 0 || t->check_n < 0 ||
       (t->track_n > 0 && (t->track_name == nullptr || t->track_default == nullptr ||
                           t->track_s == nullptr || t->track_e == nullptr)) ||
-      (t->check_n > 0 && (t->check_name == nullptr || t->check_default == nullptr))) {
+      (t->check_n > 0 && (t->check_name == nullptr || t->check_default == nullptr)) ||
+      !DescribeClassic(*t, &filter_)) {
     return;
   }
-  const bool has_select =
-      filter_.first_input_box >= 0 && filter_.last_input_box < t->check_n &&
-      filter_.first_input_box <= filter_.last_input_box;
-  if (!has_select && filter_.first_input_box >= 0) return;
+  const bool has_select = filter_.first_input_box >= 0;
 
   tracks_.reset(new FILTER_ITEM_TRACK[static_cast<std::size_t>(t->track_n) + 1]());
   checks_.reset(new FILTER_ITEM_CHECK[static_cast<std::size_t>(t->check_n) + 1]());

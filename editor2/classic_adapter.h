@@ -16,17 +16,21 @@
 
 namespace editor2 {
 
-// What the classic table does not say and the new item list needs. Strings
-// are Shift-JIS (code page 932) bytes, like the table's own captions.
+// What the item list needs beyond the classic table, found from the
+// table's captions in the filters' caption table. Strings are Shift-JIS
+// (code page 932) bytes, like the table's own captions.
 struct ClassicFilter {
-  GetFilterTableFn get_table;
-  unsigned angle_tracks;   // bit i set: track i holds tenths of a degree
-  int height_track;        // the track that sets the output height, or -1
-  int first_input_box;     // check boxes first..last pick the input projection
-  int last_input_box;      // (the highest ticked wins); -1, -1 if none
-  const char* input_name;  // caption of the select item that replaces them
-  const char* no_input_box_name;  // the choice meaning "no input box ticked"
+  unsigned angle_tracks = 0;  // bit i set: track i holds tenths of a degree
+  int height_track = -1;      // the track that sets the output height, or -1
+  int first_input_box = -1;   // check boxes first..last pick the input projection
+  int last_input_box = -1;    // (the highest ticked wins); -1, -1 if none
+  const char* input_name = nullptr;         // caption of the select item that replaces them
+  const char* no_input_box_name = nullptr;  // the choice meaning "no input box ticked"
 };
+
+// The description of a classic table; false if its input boxes are not one
+// run of check boxes or leave more than one projection without a box.
+bool DescribeClassic(const FILTER_DLL& table, ClassicFilter* filter);
 
 // Where a classic control went in the item list.
 struct ItemSource {
@@ -50,9 +54,9 @@ std::wstring ShiftJisToWide(const char* text);
 
 class ClassicAdapter {
  public:
-  // `proc_video` is the plain function the editor calls; it forwards to
-  // ProcessVideo of this adapter.
-  ClassicAdapter(const ClassicFilter& filter, bool (*proc_video)(FILTER_PROC_VIDEO*));
+  // `get_table` is the classic plug-in's export; `proc_video` is the plain
+  // function the editor calls, which forwards to ProcessVideo of this adapter.
+  ClassicAdapter(GetFilterTableFn get_table, bool (*proc_video)(FILTER_PROC_VIDEO*));
   ClassicAdapter(const ClassicAdapter&) = delete;
   ClassicAdapter& operator=(const ClassicAdapter&) = delete;
 
@@ -70,7 +74,7 @@ class ClassicAdapter {
   bool ProcessVideo(FILTER_PROC_VIDEO* video) const;
 
  private:
-  const ClassicFilter filter_;
+  ClassicFilter filter_;
   const FILTER_DLL* classic_ = nullptr;
   bool usable_ = false;
   // Item storage: fixed once built, so the pointers in items_ stay valid.
@@ -87,20 +91,3 @@ class ClassicAdapter {
 };
 
 }  // namespace editor2
-
-// The export of a .auf2 built around one classic table. The entry
-// file of each filter only names its ClassicFilter.
-#define LENS_EDITOR2_ENTRY(classic_filter)                                                \
-  namespace {                                                                             \
-  bool LensEditor2ProcVideo(editor2::FILTER_PROC_VIDEO* video);                           \
-  editor2::ClassicAdapter& LensEditor2Adapter() {                                         \
-    static editor2::ClassicAdapter adapter(classic_filter, LensEditor2ProcVideo);         \
-    return adapter;                                                                       \
-  }                                                                                       \
-  bool LensEditor2ProcVideo(editor2::FILTER_PROC_VIDEO* video) {                          \
-    return LensEditor2Adapter().ProcessVideo(video);                                      \
-  }                                                                                       \
-  }                                                                                       \
-  extern "C" __declspec(dllexport) editor2::FILTER_PLUGIN_TABLE* GetFilterPluginTable(void) { \
-    return LensEditor2Adapter().table();                                                  \
-  }
