@@ -9,7 +9,7 @@ bash scripts/setup.sh demo
 build="${BUILD_DIR:-build}"
 prefix="${PREFIX:-$PWD/install}"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DLENS_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" --target reproject Varnel Oskuda Trimbel
+cmake --build "$build" -j "$(nproc)" --target reproject plugins
 cmake --install "$build" --prefix "$prefix" >/dev/null
 bash scripts/sample-pictures.sh "$prefix/bin/reproject" out
 ls -l out/sample-varnel.png out/sample-oskuda.png out/sample-trimbel.png

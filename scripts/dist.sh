@@ -11,7 +11,9 @@ cd "$(dirname "$0")/.."
 win32=${1:-build-win}
 win64=${2:-build-win64}
 version=${LENS_DIST_VERSION:-1.0.0}
-for plugin in Varnel Oskuda Trimbel; do
+[ -f "$win32/plugins.txt" ] || { echo "dist.sh: $win32/plugins.txt missing: configure $win32 first" >&2; exit 1; }
+mapfile -t plugins < "$win32/plugins.txt"
+for plugin in "${plugins[@]}"; do
   for file in "$win32/plugins/$plugin.auf" "$win64/plugins/$plugin.auf2"; do
     [ -f "$file" ] || { echo "dist.sh: $file missing: build both trees first" >&2; exit 1; }
   done
@@ -22,7 +24,7 @@ dist=$win64/dist
 stage=$dist/$name
 rm -rf "$stage" "$dist/$name.zip"
 mkdir -p "$stage"
-for plugin in Varnel Oskuda Trimbel; do
+for plugin in "${plugins[@]}"; do
   cp "$win32/plugins/$plugin.auf" "$win64/plugins/$plugin.auf2" "$stage/"
 done
 for lang in ja en; do

@@ -18,7 +18,7 @@ if command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1; then
   cmake -S . -B build-win64 -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64-w64-mingw32.cmake
   cmake --build build-win64 -j "$jobs"
-  if [ -f build-win/plugins/Varnel.auf ]; then bash scripts/dist.sh build-win build-win64; fi
+  if [ -f build-win/plugins.txt ]; then bash scripts/dist.sh build-win build-win64; fi
 fi
 # Reliability: the whole suite again under AddressSanitizer and UBSan
 # (build-asan), then each plug-in's fuzz target for a bounded time

@@ -3,7 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
+
+#include "plugin_names.h"
 
 namespace reproject {
 namespace {
@@ -122,8 +125,14 @@ bool FindPlugin(const std::vector<std::string>& args, std::string* plugin, std::
 }
 
 bool ResolvePlugin(const std::string& arg, std::string* path) {
-  const char* library = arg == "varnel" ? "Varnel" : arg == "oskuda" ? "Oskuda" : arg == "trimbel" ? "Trimbel" : nullptr;
-  if (library != nullptr) {
+  // A filter's name in lower case names its plug-in.
+  std::string library;
+  for (const std::string& name : host::PluginNames()) {
+    std::string command = name;
+    for (char& c : command) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (arg == command) library = name;
+  }
+  if (!library.empty()) {
     const std::string folder = ProgramFolder();
     const std::string installed = folder + "/" + LENS_PLUGIN_RELATIVE_DIR + "/" + library + ".so";
     const std::string build_tree = folder + "/../../plugins/" + library + ".so";

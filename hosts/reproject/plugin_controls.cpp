@@ -178,7 +178,7 @@ InputKind ControlSet::InputIn(const std::vector<int>& values) const {
   return kind;
 }
 
-bool ControlSet::MakesPanoramas() const { return title.rfind("Trimbel", 0) == 0; }
+bool ControlSet::MakesPanoramas() const { return FindCheck(lens::captions::kWidth2x1.name) != nullptr; }
 
 std::vector<std::string> IdleControlNotes(const ControlSet& set, const ControlValues& values,
                                           const std::vector<int>& given_tracks) {

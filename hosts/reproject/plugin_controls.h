@@ -50,7 +50,8 @@ struct ControlSet {
   // The projection the plug-in reads with these boxes: the ticked input box
   // of the highest index, or the default.
   InputKind InputIn(const std::vector<int>& checks) const;
-  // The plug-in makes equirectangular (360-degree) panoramas.
+  // The plug-in makes equirectangular (360-degree) panoramas: it is the one
+  // that offers the 2:1 box.
   bool MakesPanoramas() const;
   std::string Help() const;  // the control part of --help
 };

@@ -19,6 +19,7 @@
 #include "editor2_cases.h"
 #include "editor2_results.h"
 #include "filter2_records.h"
+#include "plugin_names.h"
 
 using namespace editor2;
 using namespace editor2check;
@@ -263,9 +264,9 @@ int main(int argc, char** argv) {
   }
   const std::string dir = argv[1];
   const std::string out_dir = argv[2];
-  const char* plugins[] = {"Varnel", "Oskuda", "Trimbel"};
   int ran = 0;
-  for (const char* plugin : plugins) {
+  for (const std::string& name : host::PluginNames()) {
+    const char* plugin = name.c_str();
     std::wstring path = Wide(dir + "\\" + plugin + ".auf2");
     for (wchar_t& ch : path) ch = ch == L'/' ? L'\\' : ch;
     // Loaded for the life of the process, as the editor keeps its plug-ins.

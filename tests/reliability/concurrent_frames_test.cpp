@@ -192,7 +192,7 @@ TEST_P(ConcurrentFrames, SharedFilterRecord) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Plugins, ConcurrentFrames,
-                         ::testing::ValuesIn(reliability::BuiltPlugins()),
+                         ::testing::ValuesIn(host::PluginNames()),
                          [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
 
 }  // namespace

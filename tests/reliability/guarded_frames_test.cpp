@@ -285,7 +285,7 @@ TEST(GuardedBufferDeathTest, AccessPastTheGuardedEndFaults) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Plugins, GuardedFrames,
-                         ::testing::ValuesIn(reliability::BuiltPlugins()),
+                         ::testing::ValuesIn(host::PluginNames()),
                          [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
 
 }  // namespace

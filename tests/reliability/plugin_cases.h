@@ -10,6 +10,7 @@
 
 #include "aviutl_filter.h"
 #include "plugin_host.h"
+#include "plugin_names.h"
 
 namespace reliability {
 
@@ -108,21 +109,6 @@ inline Controls RandomInRange(const FILTER_DLL& table, Rng& rng) {
   }
   for (int i = 0; i < table.check_n; ++i) k.check[i] = (rng.Next() % 3 == 0) ? 1 : 0;
   return k;
-}
-
-// The plug-ins built in this tree, from the build (a comma-separated list).
-inline std::vector<std::string> BuiltPlugins() {
-  std::vector<std::string> names;
-  std::string list = LENS_RELIABILITY_PLUGINS;
-  std::size_t start = 0;
-  while (start <= list.size()) {
-    const std::size_t end = list.find(',', start);
-    const std::string name = list.substr(start, end == std::string::npos ? end : end - start);
-    if (!name.empty()) names.push_back(name);
-    if (end == std::string::npos) break;
-    start = end + 1;
-  }
-  return names;
 }
 
 // Tells which case was running when the process dies of a fault: the

@@ -2,15 +2,16 @@
 # cmake --install puts reproject and the plug-ins under a prefix, and the
 # installed program finds its plug-ins beside itself wherever the prefix is
 # moved, without the build tree.
-#   install_test.sh BUILD_DIR SCENE
+#   install_test.sh BUILD_DIR SCENE PLUGIN...
 set -euo pipefail
 build=$1
 scene=$2
+shift 2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cmake --install "$build" --prefix "$work/first" >/dev/null
-for file in bin/reproject lib/lens-reprojection/plugins/Varnel.so lib/lens-reprojection/plugins/Oskuda.so \
-            lib/lens-reprojection/plugins/Trimbel.so; do
+plugins=("${@/#/lib/lens-reprojection/plugins/}")
+for file in bin/reproject "${plugins[@]/%/.so}"; do
   [ -f "$work/first/$file" ] || { echo "not installed: $file"; exit 1; }
 done
 mv "$work/first" "$work/moved"
