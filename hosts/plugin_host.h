@@ -77,49 +77,6 @@ FrameResult RunFrame(FilterInstance& instance, FrameBuffers& buffers, int w, int
 FrameResult RunFrame(FilterInstance& instance, PIXEL_YC* edit, PIXEL_YC* temp, int w, int h,
                      int max_w, int max_h);
 
-// Which end of a guarded buffer lies against the inaccessible page.
-enum class GuardSide {
-  kAfterEnd,     // the byte after the last pixel is on a PROT_NONE page
-  kBeforeStart,  // the byte before the first pixel is on a PROT_NONE page
-};
-
-// One buffer of exactly `pixels` PIXEL_YC in its own mapping, with a PROT_NONE
-// page on each side of the pages it occupies and the buffer pushed against
-// one of them: a read or write past that end faults at once (SIGSEGV). The
-// bytes between the buffer and the other guard page (less than a page) hold a
-// known pattern, so a stray write on that side shows in SlackIntact().
-class GuardedBuffer {
- public:
-  GuardedBuffer(std::size_t pixels, GuardSide side);
-  ~GuardedBuffer();
-  GuardedBuffer(const GuardedBuffer&) = delete;
-  GuardedBuffer& operator=(const GuardedBuffer&) = delete;
-
-  PIXEL_YC* data() const { return pixels_; }
-  std::size_t size() const { return count_; }
-  bool SlackIntact() const;
-
- private:
-  void* mapping_ = nullptr;
-  std::size_t mapping_bytes_ = 0;
-  PIXEL_YC* pixels_ = nullptr;
-  std::size_t count_ = 0;
-  unsigned char* slack_ = nullptr;
-  std::size_t slack_bytes_ = 0;
-};
-
-// The editor's two frame buffers, each guarded as above (both on the same
-// side). Run a frame twice, once per side, to guard both ends of both.
-struct GuardedFrameBuffers {
-  int max_w;
-  int max_h;
-  GuardSide side;
-  GuardedBuffer a;
-  GuardedBuffer b;
-
-  GuardedFrameBuffers(int max_w, int max_h, GuardSide side);
-};
-
 // Path of a plug-in built beside this program's build tree
 // (<build>/plugins/<Name>.so), for a name such as "Varnel".
 std::string BuiltPluginPath(const std::string& name);

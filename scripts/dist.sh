@@ -28,7 +28,7 @@ for plugin in "${plugins[@]}"; do
   cp "$win32/plugins/$plugin.auf" "$win64/plugins/$plugin.auf2" "$stage/"
 done
 for lang in ja en; do
-  cmake -DIN=docs/guide-$lang.md -DOUT="$stage/guide-$lang.txt" -P hosts/win32/guide_text.cmake
+  cmake -DIN=docs/guide-$lang.md -DOUT="$stage/guide-$lang.txt" -P cmake/guide_text.cmake
 done
 (cd "$dist" && cmake -E tar cf "$name.zip" --format=zip "$name")
 echo "$dist/$name.zip:"

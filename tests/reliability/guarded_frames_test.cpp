@@ -12,13 +12,14 @@
 #include <vector>
 
 #include "frames.h"
+#include "guarded_buffers.h"
 #include "plugin_cases.h"
 #include "plugin_host.h"
 
 namespace {
 
-using host::GuardedFrameBuffers;
-using host::GuardSide;
+using testing_support::GuardedFrameBuffers;
+using testing_support::GuardSide;
 using reliability::Controls;
 
 struct Size {
@@ -261,8 +262,8 @@ TEST_P(GuardedFrames, ValuesOutsideTheTrackRanges) {
 TEST(GuardedBufferDeathTest, AccessPastTheGuardedEndFaults) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   for (std::size_t pixels : {std::size_t{0}, std::size_t{1}, std::size_t{683}, std::size_t{5000}}) {
-    host::GuardedBuffer after(pixels, GuardSide::kAfterEnd);
-    host::GuardedBuffer before(pixels, GuardSide::kBeforeStart);
+    testing_support::GuardedBuffer after(pixels, GuardSide::kAfterEnd);
+    testing_support::GuardedBuffer before(pixels, GuardSide::kBeforeStart);
     for (std::size_t i = 0; i < pixels; ++i) {
       after.data()[i] = PIXEL_YC{1, 2, 3};
       before.data()[i] = PIXEL_YC{1, 2, 3};

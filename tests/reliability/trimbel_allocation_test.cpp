@@ -3,16 +3,16 @@
 // byte for byte as with both tables. Tables are also handed out against an
 // inaccessible page, so a table access past its out_w entries faults.
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "frames.h"
+#include "guarded_buffers.h"
 #include "plugin_cases.h"
 #include "plugin_host.h"
 #include "trimbel.h"
@@ -20,27 +20,22 @@
 namespace {
 
 using reliability::Controls;
+using testing_support::GuardedBlock;
+using testing_support::GuardSide;
 
 enum class Mode { kHeap, kFailSine, kFailCosine, kFailBoth, kGuardedAfter, kGuardedBefore };
 
 Mode mode = Mode::kHeap;
 int calls = 0;
-std::map<void*, std::pair<void*, std::size_t>> mappings;  // table -> its mapping
+std::map<void*, std::unique_ptr<GuardedBlock>> mappings;  // guarded tables
 std::vector<void*> obtained, given_back;  // tables handed out and released, in order
 std::vector<float> released_entry1;       // entry 1 of each released table, when recorded
 bool record_entries = false;              // only for tables known to hold two entries
 
-void* GuardedTable(std::size_t bytes, bool guard_after) {
-  const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-  const std::size_t data = (bytes + page - 1) / page * page;
-  const std::size_t length = data + 2 * page;
-  void* base = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (base == MAP_FAILED) return nullptr;
-  auto* bytes_base = static_cast<unsigned char*>(base);
-  mprotect(bytes_base, page, PROT_NONE);
-  mprotect(bytes_base + page + data, page, PROT_NONE);
-  void* table = guard_after ? bytes_base + page + data - bytes : bytes_base + page;
-  mappings[table] = {base, length};
+void* GuardedTable(std::size_t bytes, GuardSide side) {
+  auto block = std::make_unique<GuardedBlock>(bytes, side);
+  void* table = block->data();
+  mappings[table] = std::move(block);
   return table;
 }
 
@@ -49,8 +44,8 @@ void* Obtain(std::size_t bytes, int call) {
     case Mode::kFailSine: return call == 0 ? nullptr : std::malloc(bytes);
     case Mode::kFailCosine: return call == 1 ? nullptr : std::malloc(bytes);
     case Mode::kFailBoth: return nullptr;
-    case Mode::kGuardedAfter: return GuardedTable(bytes, true);
-    case Mode::kGuardedBefore: return GuardedTable(bytes, false);
+    case Mode::kGuardedAfter: return GuardedTable(bytes, GuardSide::kAfterEnd);
+    case Mode::kGuardedBefore: return GuardedTable(bytes, GuardSide::kBeforeStart);
     case Mode::kHeap: break;
   }
   return std::malloc(bytes);
@@ -70,7 +65,6 @@ void Release(void* table) {
     std::free(table);
     return;
   }
-  munmap(found->second.first, found->second.second);
   mappings.erase(found);
 }
 

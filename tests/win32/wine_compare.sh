@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # wine_compare.sh <wine> <wineserver> <aufhost.exe> <.auf folder> <nativehost> <.so folder> <results>
-# Runs the frames of hosts/win32/host_cases.h through the .auf files under
+# Runs the frames of tests/win32/host_cases.h through the .auf files under
 # wine and through the Linux shared libraries, then compares the results.
 # The wine prefix lives in a temporary folder and is removed afterwards; wine
 # maps drive Z: to the root of the Linux file system.
