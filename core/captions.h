@@ -19,18 +19,27 @@ struct Control {
   const char* text;  // Shift-JIS
   const char* name;  // the host's name: the option --name of reproject
   Unit unit;
+  // Track bars: the default and the range of the filters' tables.
+  int default_value = 0;
+  int start = 0;
+  int end = 0;
+
+  // The same track bar with another default and range.
+  constexpr Control WithRange(int default_to, int from, int to) const {
+    return Control{text, name, unit, default_to, from, to};
+  }
 };
 
 // Track bars.
-constexpr Control kInFov{"\x93\xFC\x97\xCD\x89\xE6\x8Ap", "in-fov", Unit::kTenthsOfDegree};       // 入力画角
-constexpr Control kInMask{"\x93\xFC\x97\xCD\xCF\xBD\xB8", "in-mask", Unit::kTenthsOfDegree};      // 入力ﾏｽｸ
-constexpr Control kOutFov{"\x8Fo\x97\xCD\x89\xE6\x8Ap", "out-fov", Unit::kTenthsOfDegree};        // 出力画角
-constexpr Control kPitch{"\x98\xEB\x8B\xC2\x8Ap", "pitch", Unit::kTenthsOfDegree};                // 俯仰角
-constexpr Control kAzimuth{"\x95\xFB\x88\xCA\x8Ap", "azimuth", Unit::kTenthsOfDegree};            // 方位角
-constexpr Control kRoll{"\x89\xF1\x93]\x8Ap", "roll", Unit::kTenthsOfDegree};                     // 回転角
-constexpr Control kShiftX{"\x83V\x83t\x83g\x82w", "shift-x", Unit::kPixels};                     // シフトＸ
-constexpr Control kShiftY{"\x83V\x83t\x83g\x82x", "shift-y", Unit::kPixels};                     // シフトＹ
-constexpr Control kHeight{"\x8F" "c\x95\x9D\x8Ew\x92\xE8", "height", Unit::kPixels};              // 縦幅指定
+constexpr Control kInFov{"\x93\xFC\x97\xCD\x89\xE6\x8Ap", "in-fov", Unit::kTenthsOfDegree, 1800, 0, 3600};      // 入力画角
+constexpr Control kInMask{"\x93\xFC\x97\xCD\xCF\xBD\xB8", "in-mask", Unit::kTenthsOfDegree, 3600, 0, 3600};     // 入力ﾏｽｸ
+constexpr Control kOutFov{"\x8Fo\x97\xCD\x89\xE6\x8Ap", "out-fov", Unit::kTenthsOfDegree, 1800, 0, 3600};       // 出力画角
+constexpr Control kPitch{"\x98\xEB\x8B\xC2\x8Ap", "pitch", Unit::kTenthsOfDegree, 0, -1800, 1800};              // 俯仰角
+constexpr Control kAzimuth{"\x95\xFB\x88\xCA\x8Ap", "azimuth", Unit::kTenthsOfDegree, 0, -1800, 1800};          // 方位角
+constexpr Control kRoll{"\x89\xF1\x93]\x8Ap", "roll", Unit::kTenthsOfDegree, 0, -1800, 1800};                   // 回転角
+constexpr Control kShiftX{"\x83V\x83t\x83g\x82w", "shift-x", Unit::kPixels, 0, -1200, 1200};                    // シフトＸ
+constexpr Control kShiftY{"\x83V\x83t\x83g\x82x", "shift-y", Unit::kPixels, 0, -200, 200};                      // シフトＹ
+constexpr Control kHeight{"\x8F" "c\x95\x9D\x8Ew\x92\xE8", "height", Unit::kPixels, 480, 1, 4096};              // 縦幅指定
 
 // Check boxes other than the input projections.
 constexpr Control kUseHeight{"\x8F" "c\x95\x9D\x8Ew\x92\xE8\x82\xF0\x97L\x8C\xF8\x89\xBB", "use-height",

@@ -68,8 +68,38 @@ inline SourceProjection SelectedInput(const int* check, const InputBoxChoice (&b
   return chosen;
 }
 
+// The fields every remap job fills alike, from the track bars and check
+// boxes of the same names in each filter's Track and Check enums.
+template <typename Track, typename Check, typename Job>
+inline void ReadSharedControls(const int* track, const int* check, Job* job) {
+  job->green_back = check[Check::kGreenBack] != 0 ? 1 : 0;
+  job->bilinear = static_cast<decltype(job->bilinear)>(check[Check::kBilinear] != 0 ? 1 : 0);
+  job->shift_y = static_cast<float>(track[Track::kShiftY]);
+  job->shift_x = static_cast<float>(track[Track::kShiftX]);
+  job->in_mask = TenthsToDegrees(track[Track::kInMask]);
+  job->in_fov = TenthsToDegrees(track[Track::kInFov]);
+  job->pi = kPi;
+}
+
+struct OutputSize {
+  std::int32_t w;
+  std::int32_t h;
+};
+
 // Output sizes are made even by going down, then limited to the capacity.
 inline std::int32_t EvenDown(std::int32_t size) { return (size % 2 != 0) ? size - 1 : size; }
+
+// The last steps of every output size: each side limited to the capacity,
+// then to at least 0, since values the track bars cannot produce must still
+// give a valid size. The width comes in 64 bits so that a width worked out
+// from a doubled height is limited before it is narrowed.
+inline OutputSize LimitToCapacity(std::int64_t w, std::int32_t h, int max_w, int max_h) {
+  if (w > max_w) w = max_w;
+  if (w < 0) w = 0;
+  if (h > max_h) h = max_h;
+  if (h < 0) h = 0;
+  return OutputSize{static_cast<std::int32_t>(w), h};
+}
 
 // Float-to-int truncation that stays defined for NaN, infinities and values
 // beyond int range (a zero-height input makes the width quotient infinite):
@@ -81,6 +111,20 @@ inline std::int32_t TruncateSize(float value) {
 inline std::int32_t TruncateSize(double value) {
   if (!(value >= 0.0) || !(value < 2147483648.0)) return 0;
   return static_cast<std::int32_t>(value);
+}
+
+// The width that keeps a w x h input's aspect ratio at the height `out_h`,
+// in float: the quotient w / h first, then times the height. A zero height
+// makes the quotient infinite or NaN, and the width 0.
+inline std::int32_t WidthAtHeight(int w, int h, std::int32_t out_h) {
+  const float aspect = static_cast<float>(w) / static_cast<float>(h);
+  return TruncateSize(aspect * static_cast<float>(out_h));
+}
+
+// The same width with the product w * out_h first, then divided by h.
+inline std::int32_t WidthAtHeightProductFirst(int w, int h, std::int32_t out_h) {
+  const float product = static_cast<float>(w) * static_cast<float>(out_h);
+  return TruncateSize(product / static_cast<float>(h));
 }
 
 }  // namespace lens

@@ -3,28 +3,59 @@
 // editor. The captions are in captions.h.
 #pragma once
 
+#include <cstddef>
+
 #include "aviutl_filter.h"
 #include "captions.h"
 
 namespace lens {
 
-// A filter table with the information string supplied and every field not
-// named here (callbacks, extra data, the editor's own arrays) null or 0.
-constexpr FILTER_DLL MakeFilterTable(const char* name, const char* information, int track_n,
-                                     char** track_name, int* track_default, int* track_s,
-                                     int* track_e, int check_n, char** check_name,
-                                     int* check_default, FilterProcFn func_proc) {
+// The arrays a filter table points to: the track bars' captions, defaults
+// and ranges, and the check boxes' captions and defaults (all unticked).
+// The editor only reads them; they live as long as the plug-in.
+template <std::size_t Tracks, std::size_t Checks>
+struct TableArrays {
+  char* track_name[Tracks];
+  int track_default[Tracks];
+  int track_s[Tracks];
+  int track_e[Tracks];
+  char* check_name[Checks];
+  int check_default[Checks];
+};
+
+// `tracks` in table order, each with its default and range; `checks` the
+// check boxes' captions in table order.
+template <std::size_t Tracks, std::size_t Checks>
+constexpr TableArrays<Tracks, Checks> MakeTableArrays(const captions::Control (&tracks)[Tracks],
+                                                      const char* const (&checks)[Checks]) {
+  TableArrays<Tracks, Checks> arrays{};
+  for (std::size_t i = 0; i < Tracks; ++i) {
+    arrays.track_name[i] = Text(tracks[i].text);
+    arrays.track_default[i] = tracks[i].default_value;
+    arrays.track_s[i] = tracks[i].start;
+    arrays.track_e[i] = tracks[i].end;
+  }
+  for (std::size_t i = 0; i < Checks; ++i) arrays.check_name[i] = Text(checks[i]);
+  return arrays;
+}
+
+// A filter table over `arrays`, with the information string supplied and
+// every field not named here (callbacks, extra data, the editor's own
+// arrays) null or 0.
+template <std::size_t Tracks, std::size_t Checks>
+constexpr FILTER_DLL MakeFilterTable(const char* name, const char* information,
+                                     TableArrays<Tracks, Checks>& arrays, FilterProcFn func_proc) {
   FILTER_DLL table{};
   table.flag = FILTER_FLAG_EX_INFORMATION;
   table.name = Text(name);
-  table.track_n = track_n;
-  table.track_name = track_name;
-  table.track_default = track_default;
-  table.track_s = track_s;
-  table.track_e = track_e;
-  table.check_n = check_n;
-  table.check_name = check_name;
-  table.check_default = check_default;
+  table.track_n = static_cast<int>(Tracks);
+  table.track_name = arrays.track_name;
+  table.track_default = arrays.track_default;
+  table.track_s = arrays.track_s;
+  table.track_e = arrays.track_e;
+  table.check_n = static_cast<int>(Checks);
+  table.check_name = arrays.check_name;
+  table.check_default = arrays.check_default;
   table.func_proc = func_proc;
   table.information = Text(information);
   return table;
@@ -39,6 +70,20 @@ inline BOOL HandBackScratchFrame(FILTER_PROC_INFO* fpip, int w, int h) {
   fpip->w = w;
   fpip->h = h;
   return 1;
+}
+
+// The remap a frame entry runs: the batched one, or, in the benchmark's
+// per-pixel build of a plug-in (compiled with LENS_REFERENCE_REMAP), the
+// reference it must match.
+template <typename Job>
+constexpr auto ChosenRemap(void (*batched)(const Job&), void (*reference)(const Job&)) {
+#ifdef LENS_REFERENCE_REMAP
+  static_cast<void>(batched);
+  return reference;
+#else
+  static_cast<void>(reference);
+  return batched;
+#endif
 }
 
 }  // namespace lens

@@ -31,12 +31,7 @@ constexpr lens::InputBoxChoice kInputBoxes[] = {
 // pointer), in this order. The six rotation values carry Oskuda's offsets
 // (roll + 90, azimuth negated, and - 90 first for panorama input).
 struct RemapJob {
-  float cos_roll;
-  float sin_roll;
-  float cos_azimuth;
-  float sin_azimuth;
-  float cos_pitch;
-  float sin_pitch;
+  lens::ViewRotation rotation;  // cos_roll .. sin_pitch
   std::int32_t out_w;
   std::int32_t out_h;
   std::int32_t green_back;
@@ -57,11 +52,6 @@ static_assert(offsetof(RemapJob, circle_mask) == 9 * 4, "RemapJob field order");
 static_assert(offsetof(RemapJob, source_projection) == 11 * 4, "RemapJob field order");
 static_assert(offsetof(RemapJob, pi) == 17 * 4, "RemapJob field order");
 static_assert(offsetof(RemapJob, proc_info) == 18 * 4, "RemapJob field order");
-
-struct OutputSize {
-  std::int32_t w;
-  std::int32_t h;
-};
 
 // The output-side values of one pair (i, j) of the remap, shared by its four
 // mirrored pixels (k = 0: X0, Y0; k = 1: -X0, Y0; k = 2: X0, -Y0; k = 3: both
@@ -94,16 +84,13 @@ DomeRay PairRay(std::int32_t i, std::int32_t j, float out_fov, std::int32_t out_
 // integer half width, as a float, is strictly greater.
 bool InsideCircle(std::int32_t half_w, float rho);
 
-// The output pixel (column or row) of a position: centre c plus or minus the
-// offset o, in double, rounded to float, truncated toward zero.
-std::int32_t PixelIndexOf(double centre, float offset, bool plus);
-
 lens::SourceProjection DomeInput(const int* check);
 // Degrees as they enter the rotation: roll + 90, azimuth (- 90 for panorama
 // input) negated, pitch unchanged; float operations in that order.
 lens::ViewRotation DomeRotation(float pitch, float azimuth, float roll,
                                 lens::SourceProjection projection);
-OutputSize DomeOutputSize(const int* track, const int* check, int w, int h, int max_w, int max_h);
+lens::OutputSize DomeOutputSize(const int* track, const int* check, int w, int h, int max_w,
+                                int max_h);
 RemapJob MakeRemapJob(const FILTER* fp, FILTER_PROC_INFO* fpip);
 // The remap of func_proc: batches of pixels through the array functions,
 // bit-identical to the reference.

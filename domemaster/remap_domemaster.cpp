@@ -7,18 +7,15 @@
 // from the centre and reaches out_fov / 2 on the circle (equidistant fisheye).
 // The output grid is symmetric about its centre under both mirrors, so one
 // output ray (square root, arc tangent, sines and cosines) serves four pixels,
-// one per quadrant; only the signs of X and Y differ. Row pairs i are split
+// one per quadrant; only the signs of X and Y differ (mirror.h). Row pairs i are split
 // over the threads in contiguous static blocks; pair i writes rows
 // cy + oy and cy - oy only (out_h/2 + i and out_h/2 - 1 - i for even sizes).
 #include <cmath>
-#include <cstddef>
 
-#include "lens/lens_models.h"
-#include "remap_frame.h"
+#include "mirror.h"
 #include "oskuda.h"
 #include "oskuda_view.h"
-#include "rotation.h"
-#include "sampling.h"
+#include "remap_frame.h"
 
 namespace oskuda {
 
@@ -33,7 +30,7 @@ DomeScale PrepareDomeScale(float out_fov, std::int32_t out_w, float pi) {
 DomeRay PairRay(const DomeScale& scale, float oy, float oy_squared, std::int32_t j) {
   DomeRay ray;
   ray.oy = oy;
-  ray.ox = static_cast<float>(static_cast<double>(j) + 0.5);
+  ray.ox = lens::PairOffset(j);
   ray.rho = static_cast<float>(std::sqrt(static_cast<double>(ray.ox * ray.ox + oy_squared)));
   // (pi / 2) * rho in float, then * (out_fov / 180) and / (out_w / 2) in double.
   ray.theta_o = static_cast<float>(static_cast<double>(scale.half_pi * ray.rho) * scale.fov_ratio /
@@ -48,67 +45,34 @@ DomeRay PairRay(const DomeScale& scale, float oy, float oy_squared, std::int32_t
 }
 
 DomeRay PairRay(std::int32_t i, std::int32_t j, float out_fov, std::int32_t out_w, float pi) {
-  const float oy = static_cast<float>(static_cast<double>(i) + 0.5);
+  const float oy = lens::PairOffset(i);
   return PairRay(PrepareDomeScale(out_fov, out_w, pi), oy, oy * oy, j);
 }
 
 bool InsideCircle(std::int32_t half_w, float rho) { return static_cast<float>(half_w) > rho; }
 
-std::int32_t PixelIndexOf(double centre, float offset, bool plus) {
-  const double position = plus ? centre + static_cast<double>(offset)
-                               : centre - static_cast<double>(offset);
-  return static_cast<std::int32_t>(static_cast<float>(position));
-}
-
 void RemapDomeMasterReference(const RemapJob& job) {
-  const std::int32_t half_w = job.out_w / 2;
   const std::int32_t half_h = job.out_h / 2;
   if (half_h <= 0) return;
 
-  const lens::RemapFrame frame = lens::MakeRemapFrame(
-      *job.proc_info, job.source_projection, job.in_fov, job.in_mask, job.shift_x, job.shift_y, job.pi,
-      job.bilinear != 0.0f, job.green_back != 0, lens::RotationOf(job));
-  const lens::SourceFrame& src = frame.src;
-  PIXEL_YC* const dst = frame.dst;
-  const std::ptrdiff_t stride = frame.stride;
-  const lens::LensModel& lens_model = frame.lens_model;
-  const lens::SampleOptions& options = frame.options;
-  const bool equirectangular = options.equirectangular;
-  const lens::ViewRotation rotation = frame.rotation;
+  const lens::RemapFrame frame = lens::MakeRemapFrame(job);
+  const lens::MirroredColumns columns(job.out_w);
   const bool circle_mask = job.circle_mask != 0;
   const DomeScale scale = PrepareDomeScale(job.out_fov, job.out_w, job.pi);
-
-  // cx, cy: the frame centre, with pixel n centred at n.
-  const double cx = static_cast<double>(job.out_w - 1) * 0.5;
-  const double cy = static_cast<double>(job.out_h - 1) * 0.5;
+  const double cy = lens::GridCentre(job.out_h);
 
 #pragma omp parallel for schedule(static)
   for (std::int32_t i = 0; i < half_h; ++i) {
-    const float oy = static_cast<float>(static_cast<double>(i) + 0.5);
+    const float oy = lens::PairOffset(i);
     const float oy_squared = oy * oy;
-    PIXEL_YC* const out_below = dst + static_cast<std::ptrdiff_t>(PixelIndexOf(cy, oy, true)) * stride;
-    PIXEL_YC* const out_above = dst + static_cast<std::ptrdiff_t>(PixelIndexOf(cy, oy, false)) * stride;
-    for (std::int32_t j = 0; j < half_w; ++j) {
+    PIXEL_YC* const below = frame.dst + lens::MirroredIndex(cy, oy, true) * frame.stride;
+    PIXEL_YC* const above = frame.dst + lens::MirroredIndex(cy, oy, false) * frame.stride;
+    for (std::int32_t j = 0; j < columns.pairs; ++j) {
       const DomeRay ray = PairRay(scale, oy, oy_squared, j);
-      const float Zc = ray.Z * rotation.cos_pitch;
-      const float Zs = ray.Z * rotation.sin_pitch;
-      const bool admitted = !circle_mask || InsideCircle(half_w, ray.rho);
-      const std::ptrdiff_t right = PixelIndexOf(cx, ray.ox, true);
-      const std::ptrdiff_t left = PixelIndexOf(cx, ray.ox, false);
-
-      struct Quadrant { PIXEL_YC* out; float X; float Y; };
-      const Quadrant quadrants[4] = {
-          {out_below + right, ray.X0, ray.Y0},
-          {out_below + left, -ray.X0, ray.Y0},
-          {out_above + right, ray.X0, -ray.Y0},
-          {out_above + left, -ray.X0, -ray.Y0},
-      };
-      for (const Quadrant& q : quadrants) {
-        const lens::SourceAngles angles =
-            lens::RotateToSource<View>(q.X, q.Y, Zc, Zs, rotation, equirectangular);
-        const lens::SourcePoint point = lens::MapToSource<View>(lens_model, angles);
-        lens::SampleOrFill<View>(src, q.out, point, options, admitted);
-      }
+      const bool admitted = !circle_mask || InsideCircle(columns.pairs, ray.rho);
+      lens::RemapMirroredPixels<View>(frame, below, above, columns.right()[j], columns.left()[j], ray.X0, ray.Y0,
+                                      ray.Z * frame.rotation.cos_pitch, ray.Z * frame.rotation.sin_pitch,
+                                      admitted);
     }
   }
 }

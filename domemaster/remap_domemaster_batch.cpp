@@ -10,14 +10,15 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <vector>
 
 #include "batch/dispatch.h"
+#include "batch/mirror_lanes.h"
 #include "batch/row_dispatch.h"
 #include "math/inverse_trig.h"
 #include "math/vector_math.h"
 #include "oskuda.h"
 #include "oskuda_view.h"
+#include "mirror.h"
 #include "remap_frame.h"
 
 namespace oskuda {
@@ -33,7 +34,7 @@ inline std::int32_t AdmittedPairs(std::int32_t half_w, float oy_squared) {
   std::int32_t lo = 0, hi = half_w;  // pairs below lo are admitted, from hi on not
   while (lo < hi) {
     const std::int32_t mid = lo + (hi - lo) / 2;
-    const float ox = static_cast<float>(static_cast<double>(mid) + 0.5);
+    const float ox = lens::PairOffset(mid);
     const float rho = static_cast<float>(std::sqrt(static_cast<double>(ox * ox + oy_squared)));
     if (InsideCircle(half_w, rho)) {
       lo = mid + 1;
@@ -71,7 +72,7 @@ inline int PairRaysInto(const DomeScale& scale, float oy, float oy_squared, std:
   float* __restrict phi_of = out.phi_o;
   for (int g = 0; g < n; ++g) {
     // As PairRay.
-    const float ox = static_cast<float>(static_cast<double>(j0 + g) + 0.5);
+    const float ox = lens::PairOffset(j0 + g);
     // The float square root is the double one rounded to float (53 bits
     // are more than twice 24 plus 2: the double rounding is innocuous).
     const float rho = vm::SqrtF(ox * ox + oy_squared);
@@ -127,7 +128,7 @@ int PairRays(const DomeScale& scale, float oy, float oy_squared, std::int32_t j0
     const int n = std::min(kPairs, count - start);
     recomputed += PairRaysInto(scale, oy, oy_squared, j0 + start, n, a);
     for (int g = 0; g < n; ++g) {
-      rays[start + g] = DomeRay{static_cast<float>(static_cast<double>(j0 + start + g) + 0.5),
+      rays[start + g] = DomeRay{lens::PairOffset(j0 + start + g),
                                 oy, a.rho[g], a.theta_o[g], a.phi_o[g], a.X0[g], a.Y0[g], a.Z[g]};
     }
   }
@@ -142,23 +143,20 @@ struct PairRows {
     lens::RemapFrame frame;
     bool circle_mask;
     DomeScale scale;
-    std::int32_t half_w;
-    double cx, cy;
-    // Output columns of pair j (ox = j + 0.5): PixelIndexOf(cx, ox, true) and
-    // PixelIndexOf(cx, ox, false), computed once per frame.
-    const std::int32_t* right;
-    const std::int32_t* left;
+    double cy;
+    const lens::MirroredColumns* columns;
   };
 
   template <lens::KernelSet set>
   static void Run(const Setup& f, std::int32_t i) {
     const lens::RemapFrame& frame = f.frame;
     const lens::ViewRotation& rotation = frame.rotation;
-    const std::int32_t half_w = f.half_w;
-    const float oy = static_cast<float>(static_cast<double>(i) + 0.5);
+    const lens::MirroredColumns& columns = *f.columns;
+    const std::int32_t half_w = columns.pairs;
+    const float oy = lens::PairOffset(i);
     const float oy_squared = oy * oy;
-    PIXEL_YC* const out_below = frame.dst + static_cast<std::ptrdiff_t>(PixelIndexOf(f.cy, oy, true)) * frame.stride;
-    PIXEL_YC* const out_above = frame.dst + static_cast<std::ptrdiff_t>(PixelIndexOf(f.cy, oy, false)) * frame.stride;
+    PIXEL_YC* const below = frame.dst + lens::MirroredIndex(f.cy, oy, true) * frame.stride;
+    PIXEL_YC* const above = frame.dst + lens::MirroredIndex(f.cy, oy, false) * frame.stride;
     lens::PixelBatch batch;
     PairRayArrays rays;
     const float cos_pitch = rotation.cos_pitch;
@@ -168,20 +166,17 @@ struct PairRows {
     // The pairs outside the circle get the fill colour and nothing else.
     const std::int32_t admitted_pairs = circle_mask ? AdmittedPairs(half_w, oy_squared) : half_w;
     const PIXEL_YC fill = lens::FillOf(frame.options);
+    const std::ptrdiff_t* const right = columns.right();
+    const std::ptrdiff_t* const left = columns.left();
     for (std::int32_t j = admitted_pairs; j < half_w; ++j) {
-      out_below[f.right[j]] = fill;
-      out_below[f.left[j]] = fill;
-      out_above[f.right[j]] = fill;
-      out_above[f.left[j]] = fill;
+      below[right[j]] = fill;
+      below[left[j]] = fill;
+      above[right[j]] = fill;
+      above[left[j]] = fill;
     }
     for (std::int32_t j0 = 0; j0 < admitted_pairs; j0 += kPairs) {
       const int pairs = static_cast<int>(std::min<std::int32_t>(kPairs, admitted_pairs - j0));
       PairRaysInto(f.scale, oy, oy_squared, j0, pairs, rays);
-      // Lane k * pairs + g is quadrant k of pair g (k as in the reference):
-      // below right, below left, above right, above left; each quadrant a
-      // plain loop over the pairs.
-      const float* const X0 = rays.X0;
-      const float* const Y0 = rays.Y0;
       float Zc[kPairs], Zs[kPairs];
       std::int32_t inside[kPairs];
       for (int g = 0; g < pairs; ++g) {
@@ -190,31 +185,8 @@ struct PairRows {
         // InsideCircle.
         inside[g] = (!circle_mask | (half_w_f > rays.rho[g])) ? 1 : 0;
       }
-      const std::int32_t* const right = f.right + j0;
-      const std::int32_t* const left = f.left + j0;
-      PIXEL_YC* const rows[4] = {out_below, out_below, out_above, out_above};
-      for (int k = 0; k < 4; ++k) {
-        float* __restrict X = batch.X + k * pairs;
-        float* __restrict Y = batch.Y + k * pairs;
-        float* __restrict BZc = batch.Zc + k * pairs;
-        float* __restrict BZs = batch.Zs + k * pairs;
-        std::int32_t* __restrict admit = batch.admit + k * pairs;
-        // The left quadrants mirror X, the upper ones Y.
-        const bool negate_x = k % 2 == 1;
-        const bool negate_y = k >= 2;
-        for (int g = 0; g < pairs; ++g) {
-          X[g] = negate_x ? -X0[g] : X0[g];
-          Y[g] = negate_y ? -Y0[g] : Y0[g];
-          BZc[g] = Zc[g];
-          BZs[g] = Zs[g];
-          admit[g] = inside[g];
-        }
-        PIXEL_YC** __restrict out = batch.out + k * pairs;
-        const std::int32_t* const columns = negate_x ? left : right;
-        PIXEL_YC* const row = rows[k];
-        for (int g = 0; g < pairs; ++g) out[g] = row + columns[g];
-      }
-      batch.n = 4 * pairs;
+      lens::MirrorIntoLanes<true>(batch, pairs, rays.X0, rays.Y0, Zc, Zs, inside, below, above, right + j0,
+                                  left + j0);
       lens::RunBatch<View, set, true>(batch, rotation, frame.lens_model, frame.src, frame.options);
     }
   }
@@ -225,26 +197,10 @@ struct PairRows {
 void RemapDomeMaster(const RemapJob& job) {
   const std::int32_t half_h = job.out_h / 2;
   if (half_h <= 0) return;
-
-  const std::int32_t half_w = job.out_w / 2;
-  const double cx = static_cast<double>(job.out_w - 1) * 0.5;
-  std::vector<std::int32_t> columns(2 * static_cast<std::size_t>(half_w > 0 ? half_w : 0));
-  for (std::int32_t j = 0; j < half_w; ++j) {
-    // The ox of PairRays and PairRay.
-    const float ox = static_cast<float>(static_cast<double>(j) + 0.5);
-    columns[j] = PixelIndexOf(cx, ox, true);
-    columns[half_w + j] = PixelIndexOf(cx, ox, false);
-  }
-  const PairRows::Setup setup{
-      lens::MakeRemapFrame(*job.proc_info, job.source_projection, job.in_fov, job.in_mask, job.shift_x,
-                           job.shift_y, job.pi, job.bilinear != 0.0f, job.green_back != 0, lens::RotationOf(job)),
-      job.circle_mask != 0,
-      PrepareDomeScale(job.out_fov, job.out_w, job.pi),
-      half_w,
-      cx,
-      static_cast<double>(job.out_h - 1) * 0.5,
-      columns.data(),
-      columns.data() + half_w};
+  const lens::MirroredColumns columns(job.out_w);
+  const PairRows::Setup setup{lens::MakeRemapFrame(job), job.circle_mask != 0,
+                              PrepareDomeScale(job.out_fov, job.out_w, job.pi), lens::GridCentre(job.out_h),
+                              &columns};
   lens::ForEachRow<PairRows>(setup, half_h);
 }
 

@@ -10,10 +10,7 @@
 #include <cmath>
 #include <cstddef>
 
-#include "lens/lens_models.h"
 #include "remap_frame.h"
-#include "rotation.h"
-#include "sampling.h"
 #include "trimbel.h"
 #include "trimbel_view.h"
 
@@ -22,16 +19,7 @@ namespace trimbel {
 void RemapEquirectangularReference(const RemapJob& job) {
   if (job.out_h < 1) return;
 
-  const lens::RemapFrame frame = lens::MakeRemapFrame(
-      *job.proc_info, job.source_projection, job.in_fov, job.in_mask, job.shift_x, job.shift_y, job.pi,
-      job.bilinear != 0, job.green_back != 0, lens::RotationOf(job));
-  const lens::SourceFrame& src = frame.src;
-  PIXEL_YC* const dst = frame.dst;
-  const std::ptrdiff_t stride = frame.stride;
-  const lens::LensModel& lens_model = frame.lens_model;
-  const lens::SampleOptions& options = frame.options;
-  const bool equirectangular = options.equirectangular;
-  const lens::ViewRotation rotation = frame.rotation;
+  const lens::RemapFrame frame = lens::MakeRemapFrame(job);
   const std::int32_t out_w = job.out_w;
   const float pi = job.pi;
   // Both tables or neither: one table alone would still need a call per pixel.
@@ -45,9 +33,9 @@ void RemapEquirectangularReference(const RemapJob& job) {
     const float sin_lat = static_cast<float>(std::sin(static_cast<double>(lat)));
     const float cos_lat = static_cast<float>(std::cos(static_cast<double>(lat)));
     if (out_w < 1) continue;
-    const float Zc = cos_lat * rotation.cos_pitch;
-    const float Zs = cos_lat * rotation.sin_pitch;
-    PIXEL_YC* const out_row = dst + static_cast<std::ptrdiff_t>(r) * stride;
+    const float Zc = cos_lat * frame.rotation.cos_pitch;
+    const float Zs = cos_lat * frame.rotation.sin_pitch;
+    PIXEL_YC* const out_row = frame.dst + static_cast<std::ptrdiff_t>(r) * frame.stride;
     for (std::int32_t c = 0; c < out_w; ++c) {
       float slon;
       float clon;
@@ -61,10 +49,7 @@ void RemapEquirectangularReference(const RemapJob& job) {
       }
       const float X = -(slon * sin_lat);
       const float Y = clon * sin_lat;
-      const lens::SourceAngles angles =
-          lens::RotateToSource<View>(X, Y, Zc, Zs, rotation, equirectangular);
-      const lens::SourcePoint point = lens::MapToSource<View>(lens_model, angles);
-      lens::SampleOrFill<View>(src, out_row + c, point, options);
+      lens::RemapPixel<View>(frame, out_row + c, X, Y, Zc, Zs);
     }
   }
 }

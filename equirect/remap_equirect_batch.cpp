@@ -82,8 +82,7 @@ void RemapEquirectangular(const RemapJob& job) {
   if (job.out_h < 1) return;
   const Rows::Setup setup{
       &job,
-      lens::MakeRemapFrame(*job.proc_info, job.source_projection, job.in_fov, job.in_mask, job.shift_x,
-                           job.shift_y, job.pi, job.bilinear != 0, job.green_back != 0, lens::RotationOf(job)),
+      lens::MakeRemapFrame(job),
       job.cos_lon != nullptr && job.sin_lon != nullptr,
       static_cast<float>(job.out_h - 1)};
   lens::ForEachRow<Rows>(setup, job.out_h);

@@ -31,12 +31,7 @@ constexpr lens::InputBoxChoice kInputBoxes[] = {
 struct RemapJob {
   float* cos_lon;  // per-column longitude tables; either may be null
   float* sin_lon;
-  float cos_roll;
-  float sin_roll;
-  float cos_azimuth;
-  float sin_azimuth;
-  float cos_pitch;
-  float sin_pitch;
+  lens::ViewRotation rotation;  // cos_roll .. sin_pitch
   std::int32_t out_w;
   std::int32_t out_h;
   std::int32_t green_back;
@@ -50,11 +45,6 @@ struct RemapJob {
   FILTER_PROC_INFO* proc_info;
 };
 
-struct OutputSize {
-  std::int32_t w;
-  std::int32_t h;
-};
-
 // Where the frame entry gets its per-frame tables from. The editor's entry
 // uses malloc and free; tests pass allocators that fail.
 struct TableAllocator {
@@ -63,8 +53,8 @@ struct TableAllocator {
 };
 
 lens::SourceProjection EquirectInput(const int* check);
-OutputSize EquirectOutputSize(const int* track, const int* check, int w, int h, int max_w,
-                              int max_h);
+lens::OutputSize EquirectOutputSize(const int* track, const int* check, int w, int h, int max_w,
+                                    int max_h);
 
 // Longitude of output column i: 2 pi i / out_w, each step rounded to float.
 // Shared by the tables and by the remap's fallback so both agree bit for bit.

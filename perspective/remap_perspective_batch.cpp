@@ -10,13 +10,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <vector>
 
 #include "batch/dispatch.h"
+#include "batch/mirror_lanes.h"
 #include "batch/row_dispatch.h"
 #include "math/inverse_trig.h"
 #include "math/sincos_estimate.h"
 #include "math/vector_math.h"
+#include "mirror.h"
 #include "remap_frame.h"
 #include "varnel.h"
 #include "varnel_view.h"
@@ -44,7 +45,7 @@ inline int GroupRaysInto(std::int32_t j0, int n, float yf, float yf_squared, dou
   // or NaN, where both give the same), well inside the margin.
   const double inverse_focal = 1.0 / focal;
   for (int g = 0; g < n; ++g) {
-    const float x = static_cast<float>(static_cast<double>(j0 + g) + 0.5);
+    const float x = lens::PairOffset(j0 + g);
     xf[g] = x;
     // The float square root: the double one rounded to float is the same
     // number (53 bits are more than twice 24 plus 2, so the double rounding
@@ -112,72 +113,33 @@ namespace {
 struct PairRows {
   struct Setup {
     lens::RemapFrame frame;
-    std::int32_t column_pairs;
-    double focal, cx, cy;
-    // Output columns of column pair j: right[j] = cx + xf, left[j] = cx - xf.
-    const std::ptrdiff_t* right;
-    const std::ptrdiff_t* left;
+    double focal;
+    double cy;
+    const lens::MirroredColumns* columns;
   };
 
   template <lens::KernelSet set>
   static void Run(const Setup& f, std::int32_t i) {
     const lens::RemapFrame& frame = f.frame;
     const lens::ViewRotation& rotation = frame.rotation;
-    const float yf = static_cast<float>(static_cast<double>(i) + 0.5);
+    const lens::MirroredColumns& columns = *f.columns;
+    const float yf = lens::PairOffset(i);
     const float yf_squared = yf * yf;
-    const float row_below = static_cast<float>(f.cy + static_cast<double>(yf));
-    const float row_above = static_cast<float>(f.cy - static_cast<double>(yf));
-    PIXEL_YC* const out_below = frame.dst + static_cast<std::ptrdiff_t>(row_below) * frame.stride;
-    PIXEL_YC* const out_above = frame.dst + static_cast<std::ptrdiff_t>(row_above) * frame.stride;
+    PIXEL_YC* const below = frame.dst + lens::MirroredIndex(f.cy, yf, true) * frame.stride;
+    PIXEL_YC* const above = frame.dst + lens::MirroredIndex(f.cy, yf, false) * frame.stride;
     lens::PixelBatch batch;
     float Xm[kGroups], Ym[kGroups], Z[kGroups], Zc[kGroups], Zs[kGroups];
     const float cos_pitch = rotation.cos_pitch;
     const float sin_pitch = rotation.sin_pitch;
-    for (std::int32_t j0 = 0; j0 < f.column_pairs; j0 += kGroups) {
-      const int groups = static_cast<int>(std::min<std::int32_t>(kGroups, f.column_pairs - j0));
+    for (std::int32_t j0 = 0; j0 < columns.pairs; j0 += kGroups) {
+      const int groups = static_cast<int>(std::min<std::int32_t>(kGroups, columns.pairs - j0));
       GroupRaysInto(j0, groups, yf, yf_squared, f.focal, Xm, Ym, Z);
       for (int g = 0; g < groups; ++g) {
         Zs[g] = Z[g] * sin_pitch;
         Zc[g] = Z[g] * cos_pitch;
       }
-      const std::ptrdiff_t* const right = f.right + j0;
-      const std::ptrdiff_t* const left = f.left + j0;
-      // Lane k * groups + g is quadrant k of group g (k as in the reference):
-      // below right, below left, above right, above left.
-      float* const X = batch.X;
-      float* const Y = batch.Y;
-      float* const BZc = batch.Zc;
-      float* const BZs = batch.Zs;
-      PIXEL_YC** const out = batch.out;
-      for (int g = 0; g < groups; ++g) {
-        X[g] = Xm[g];
-        Y[g] = Ym[g];
-        BZc[g] = Zc[g];
-        BZs[g] = Zs[g];
-        out[g] = out_below + right[g];
-      }
-      for (int g = 0; g < groups; ++g) {
-        X[groups + g] = -Xm[g];
-        Y[groups + g] = Ym[g];
-        BZc[groups + g] = Zc[g];
-        BZs[groups + g] = Zs[g];
-        out[groups + g] = out_below + left[g];
-      }
-      for (int g = 0; g < groups; ++g) {
-        X[2 * groups + g] = Xm[g];
-        Y[2 * groups + g] = -Ym[g];
-        BZc[2 * groups + g] = Zc[g];
-        BZs[2 * groups + g] = Zs[g];
-        out[2 * groups + g] = out_above + right[g];
-      }
-      for (int g = 0; g < groups; ++g) {
-        X[3 * groups + g] = -Xm[g];
-        Y[3 * groups + g] = -Ym[g];
-        BZc[3 * groups + g] = Zc[g];
-        BZs[3 * groups + g] = Zs[g];
-        out[3 * groups + g] = out_above + left[g];
-      }
-      batch.n = 4 * groups;
+      lens::MirrorIntoLanes<false>(batch, groups, Xm, Ym, Zc, Zs, nullptr, below, above,
+                                   columns.right() + j0, columns.left() + j0);
       lens::RunBatch<View, set, false>(batch, rotation, frame.lens_model, frame.src, frame.options);
     }
   }
@@ -188,24 +150,9 @@ struct PairRows {
 void RemapPerspective(const RemapJob& job) {
   const std::int32_t row_pairs = job.out_h / 2;
   if (row_pairs <= 0) return;
-
-  const std::int32_t column_pairs = job.out_w / 2;
-  const double cx = (static_cast<double>(job.out_w) - 1.0) * 0.5;
-  std::vector<std::ptrdiff_t> columns(2 * static_cast<std::size_t>(column_pairs));
-  for (std::int32_t j = 0; j < column_pairs; ++j) {
-    const float xf = static_cast<float>(static_cast<double>(j) + 0.5);
-    columns[j] = static_cast<std::ptrdiff_t>(static_cast<float>(cx + static_cast<double>(xf)));
-    columns[column_pairs + j] = static_cast<std::ptrdiff_t>(static_cast<float>(cx - static_cast<double>(xf)));
-  }
-  const PairRows::Setup setup{
-      lens::MakeRemapFrame(*job.proc_info, job.source_projection, job.in_fov, job.in_mask, job.shift_x,
-                           job.shift_y, job.pi, job.bilinear != 0.0f, job.green_back != 0, job.rotation),
-      column_pairs,
-      PerspectiveFocal(job.out_w, job.out_fov, job.pi),
-      cx,
-      (static_cast<double>(job.out_h) - 1.0) * 0.5,
-      columns.data(),
-      columns.data() + column_pairs};
+  const lens::MirroredColumns columns(job.out_w);
+  const PairRows::Setup setup{lens::MakeRemapFrame(job), PerspectiveFocal(job.out_w, job.out_fov, job.pi),
+                              lens::GridCentre(job.out_h), &columns};
   lens::ForEachRow<PairRows>(setup, row_pairs);
 }
 

@@ -44,11 +44,6 @@ struct RemapJob {
   FILTER_PROC_INFO* proc_info;
 };
 
-struct OutputSize {
-  std::int32_t w;
-  std::int32_t h;
-};
-
 // Distance of the image plane from the projection centre, in output pixels:
 // a ray to the left or right edge makes out_fov / 2 with the view axis.
 inline double PerspectiveFocal(std::int32_t out_w, float out_fov, float pi) {
@@ -78,8 +73,8 @@ inline GroupRay PerspectiveGroupRay(float xf, float yf, float yf_squared, double
 }
 
 lens::SourceProjection PerspectiveInput(const int* check);
-OutputSize PerspectiveOutputSize(const int* track, const int* check, int w, int h, int max_w,
-                                 int max_h);
+lens::OutputSize PerspectiveOutputSize(const int* track, const int* check, int w, int h, int max_w,
+                                       int max_h);
 RemapJob MakeRemapJob(const FILTER* fp, FILTER_PROC_INFO* fpip);
 // The remap of func_proc: batches of pixels through the array functions,
 // bit-identical to the reference.

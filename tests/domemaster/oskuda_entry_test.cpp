@@ -10,6 +10,7 @@
 #include <limits>
 #include <vector>
 
+#include "mirror.h"
 #include "oskuda.h"
 #include "support/frames.h"
 
@@ -92,10 +93,10 @@ TEST(OskudaPair, PixelsOfTheFourMirrorsOfPair0x255) {
   // cx = cy = 511.5 for 1024 x 1024; the k = 0 pixel of (0, 255) is (767, 512).
   const DomeRay p = oskuda::PairRay(0, 255, 180.0f, 1024, kPi);
   const double cx = (1024 - 1) * 0.5;
-  EXPECT_EQ(oskuda::PixelIndexOf(cx, p.ox, true), 767);
-  EXPECT_EQ(oskuda::PixelIndexOf(cx, p.oy, true), 512);
-  EXPECT_EQ(oskuda::PixelIndexOf(cx, p.ox, false), 256);  // k = 1: 512 - 1 - 255
-  EXPECT_EQ(oskuda::PixelIndexOf(cx, p.oy, false), 511);  // k = 2 and 3
+  EXPECT_EQ(lens::MirroredIndex(cx, p.ox, true), 767);
+  EXPECT_EQ(lens::MirroredIndex(cx, p.oy, true), 512);
+  EXPECT_EQ(lens::MirroredIndex(cx, p.ox, false), 256);  // k = 1: 512 - 1 - 255
+  EXPECT_EQ(lens::MirroredIndex(cx, p.oy, false), 511);  // k = 2 and 3
 }
 
 TEST(OskudaPair, PixelOfEveryPairForEvenAndOddSizes) {
@@ -104,15 +105,15 @@ TEST(OskudaPair, PixelOfEveryPairForEvenAndOddSizes) {
     const int half = size / 2;
     for (int j = 0; j < half; ++j) {
       const float o = static_cast<float>(static_cast<double>(j) + 0.5);
-      ASSERT_EQ(oskuda::PixelIndexOf(centre, o, true), half + j) << size;
-      ASSERT_EQ(oskuda::PixelIndexOf(centre, o, false), half - 1 - j) << size;
+      ASSERT_EQ(lens::MirroredIndex(centre, o, true), half + j) << size;
+      ASSERT_EQ(lens::MirroredIndex(centre, o, false), half - 1 - j) << size;
     }
   }
   // Odd: 5 columns, centre 2; pairs reach columns 0 to 3, never 4.
   for (int j = 0; j < 2; ++j) {
     const float o = static_cast<float>(static_cast<double>(j) + 0.5);
-    EXPECT_EQ(oskuda::PixelIndexOf(2.0, o, true), 2 + j);
-    EXPECT_EQ(oskuda::PixelIndexOf(2.0, o, false), 1 - j);
+    EXPECT_EQ(lens::MirroredIndex(2.0, o, true), 2 + j);
+    EXPECT_EQ(lens::MirroredIndex(2.0, o, false), 1 - j);
   }
 }
 
@@ -228,18 +229,18 @@ TEST(OskudaEntry, AnglesAreFormedInSinglePrecisionInTheGivenOrder) {
     const oskuda::RemapJob job = oskuda::MakeRemapJob(controls.fp(), &e.info);
     auto radians = [](float d) { return static_cast<double>(d * kPi) / 180.0; };
     SCOPED_TRACE(testing::Message() << row.pitch << " " << row.azimuth << " " << row.roll);
-    EXPECT_EQ(job.cos_pitch, static_cast<float>(std::cos(radians(row.p))));
-    EXPECT_EQ(job.sin_pitch, static_cast<float>(std::sin(radians(row.p))));
-    EXPECT_EQ(job.cos_azimuth, static_cast<float>(std::cos(radians(row.a))));
-    EXPECT_EQ(job.sin_azimuth, static_cast<float>(std::sin(radians(row.a))));
-    EXPECT_EQ(job.cos_roll, static_cast<float>(std::cos(radians(row.r))));
-    EXPECT_EQ(job.sin_roll, static_cast<float>(std::sin(radians(row.r))));
-    EXPECT_EQ(std::signbit(job.sin_azimuth), std::signbit(std::sin(radians(row.a))));  // -0.0 included
+    EXPECT_EQ(job.rotation.cos_pitch, static_cast<float>(std::cos(radians(row.p))));
+    EXPECT_EQ(job.rotation.sin_pitch, static_cast<float>(std::sin(radians(row.p))));
+    EXPECT_EQ(job.rotation.cos_azimuth, static_cast<float>(std::cos(radians(row.a))));
+    EXPECT_EQ(job.rotation.sin_azimuth, static_cast<float>(std::sin(radians(row.a))));
+    EXPECT_EQ(job.rotation.cos_roll, static_cast<float>(std::cos(radians(row.r))));
+    EXPECT_EQ(job.rotation.sin_roll, static_cast<float>(std::sin(radians(row.r))));
+    EXPECT_EQ(std::signbit(job.rotation.sin_azimuth), std::signbit(std::sin(radians(row.a))));  // -0.0 included
   }
   // cos of the float quarter turn is about -4.6e-8, not 0.
   Controls controls;
   Entry e(64, 64, 64, 64);
-  EXPECT_NEAR(oskuda::MakeRemapJob(controls.fp(), &e.info).cos_roll, -4.6e-8, 0.05e-8);
+  EXPECT_NEAR(oskuda::MakeRemapJob(controls.fp(), &e.info).rotation.cos_roll, -4.6e-8, 0.05e-8);
 }
 
 TEST(OskudaEntry, InputProjectionHighestTickedBoxWins) {
@@ -301,7 +302,7 @@ TEST(OskudaEntry, OutputSizeRules) {
     controls.check[oskuda::kUseHeight] = row.use_height;
     controls.track[oskuda::kHeight] = row.height;
     controls.check[oskuda::kSquareCutOut] = row.square;
-    const oskuda::OutputSize s = oskuda::DomeOutputSize(controls.track.data(), controls.check.data(),
+    const lens::OutputSize s = oskuda::DomeOutputSize(controls.track.data(), controls.check.data(),
                                                         row.w, row.h, row.max_w, row.max_h);
     EXPECT_EQ(s.w, row.out_w);
     EXPECT_EQ(s.h, row.out_h);
@@ -353,8 +354,8 @@ TEST(OskudaEntry, RemapJobFieldsInOrder) {
   EXPECT_EQ(plain.circle_mask, 0);
   EXPECT_EQ(plain.bilinear, 0.0f);
   // 19 fields of 32 bits, the pointer last, in the fixed job order.
-  EXPECT_EQ(offsetof(oskuda::RemapJob, cos_roll), 0u);
-  EXPECT_EQ(offsetof(oskuda::RemapJob, sin_pitch), 20u);
+  EXPECT_EQ(offsetof(oskuda::RemapJob, rotation), 0u);
+  EXPECT_EQ(offsetof(oskuda::RemapJob, rotation.sin_pitch), 20u);
   EXPECT_EQ(offsetof(oskuda::RemapJob, out_w), 24u);
   EXPECT_EQ(offsetof(oskuda::RemapJob, green_back), 32u);
   EXPECT_EQ(offsetof(oskuda::RemapJob, circle_mask), 36u);

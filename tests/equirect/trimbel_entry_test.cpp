@@ -90,7 +90,7 @@ struct Controls {
   std::vector<int> check = std::vector<int>(8, 0);
 };
 
-trimbel::OutputSize SizeFor(const Controls& k, int w, int h, int max_w, int max_h) {
+lens::OutputSize SizeFor(const Controls& k, int w, int h, int max_w, int max_h) {
   return trimbel::EquirectOutputSize(k.track.data(), k.check.data(), w, h, max_w, max_h);
 }
 

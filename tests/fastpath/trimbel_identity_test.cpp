@@ -28,12 +28,7 @@ trimbel::RemapJob MakeJob(const Controls& c, lens::SourceProjection projection, 
   trimbel::RemapJob job{};
   job.cos_lon = cos_lon;
   job.sin_lon = sin_lon;
-  job.cos_roll = rotation.cos_roll;
-  job.sin_roll = rotation.sin_roll;
-  job.cos_azimuth = rotation.cos_azimuth;
-  job.sin_azimuth = rotation.sin_azimuth;
-  job.cos_pitch = rotation.cos_pitch;
-  job.sin_pitch = rotation.sin_pitch;
+  job.rotation = rotation;
   job.out_w = out_w;
   job.out_h = out_h;
   job.green_back = green ? 1 : 0;

@@ -67,7 +67,7 @@ TEST(VarnelOutputSize, Examples) {
   for (const SizeCase& c : cases) {
     int track[9] = {1800, 3600, 900, 0, 0, 0, 0, 0, c.height};
     int check[10] = {c.height_box, 0, 0, 0, 0, c.box5, c.box6, c.box7, 0, 0};
-    const varnel::OutputSize size =
+    const lens::OutputSize size =
         varnel::PerspectiveOutputSize(track, check, c.w, c.h, c.max_w, c.max_h);
     EXPECT_EQ(size.w, c.out_w) << c.what;
     EXPECT_EQ(size.h, c.out_h) << c.what;

@@ -19,13 +19,13 @@ TEST(TrimbelOutputSize, DoubledNegativeHeightDoesNotWrapIntoAWidth) {
   check[trimbel::kTwoToOne] = 1;
   for (int height : {-2074028113, -1500000001, INT_MIN / 2 - 1, INT_MIN + 1, INT_MIN}) {
     track[trimbel::kHeight] = height;
-    const trimbel::OutputSize size = trimbel::EquirectOutputSize(track, check, 26, 10, 29, 11);
+    const lens::OutputSize size = trimbel::EquirectOutputSize(track, check, 26, 10, 29, 11);
     EXPECT_EQ(size.w, 0) << height;
     EXPECT_EQ(size.h, 0) << height;
   }
   // A positive height whose double leaves 32 bits is limited as before.
   track[trimbel::kHeight] = 1500000001;
-  const trimbel::OutputSize size = trimbel::EquirectOutputSize(track, check, 26, 10, 29, 11);
+  const lens::OutputSize size = trimbel::EquirectOutputSize(track, check, 26, 10, 29, 11);
   EXPECT_EQ(size.w, 29);
   EXPECT_EQ(size.h, 11);
 }

@@ -1,0 +1,59 @@
+// The four-fold symmetry of a centred output grid. Pixel pair n of a side
+// lies at the offset o = n + 0.5 from the centre, on both sides of it; a ray
+// through (o_x, o_y) serves the four pixels (+-o_x, +-o_y), only the signs of
+// its X and Y differing. A remap that uses this forms one ray per pair of
+// columns and pair of rows and writes the four pixels, below right, below
+// left, above right, above left.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "remap_frame.h"
+
+namespace lens {
+
+// The centre of a side of n pixels, pixel k centred at k.
+inline double GridCentre(std::int32_t n) { return static_cast<double>(n - 1) * 0.5; }
+
+// The offset of pair n from the centre: n + 0.5, rounded to float.
+inline float PairOffset(std::int32_t n) { return static_cast<float>(static_cast<double>(n) + 0.5); }
+
+// The pixel at the centre plus or minus the offset: in double, rounded to
+// float, truncated toward zero.
+inline std::int32_t MirroredIndex(double centre, float offset, bool plus) {
+  const double position = plus ? centre + static_cast<double>(offset) : centre - static_cast<double>(offset);
+  return static_cast<std::int32_t>(static_cast<float>(position));
+}
+
+// The columns of the pairs of a row of `width` pixels, worked out once per
+// frame: right[n] = centre + o, left[n] = centre - o.
+struct MirroredColumns {
+  std::int32_t pairs;
+  std::vector<std::ptrdiff_t> index;  // the right columns, then the left ones
+
+  explicit MirroredColumns(std::int32_t width)
+      : pairs(width / 2), index(2 * static_cast<std::size_t>(width > 1 ? width / 2 : 0)) {
+    const double centre = GridCentre(width);
+    for (std::int32_t n = 0; n < pairs; ++n) {
+      index[static_cast<std::size_t>(n)] = MirroredIndex(centre, PairOffset(n), true);
+      index[static_cast<std::size_t>(pairs + n)] = MirroredIndex(centre, PairOffset(n), false);
+    }
+  }
+  const std::ptrdiff_t* right() const { return index.data(); }
+  const std::ptrdiff_t* left() const { return index.data() + pairs; }
+};
+
+// The four pixels of one ray: columns `right` and `left` of the rows `below`
+// and `above`.
+template <typename View>
+inline void RemapMirroredPixels(const RemapFrame& f, PIXEL_YC* below, PIXEL_YC* above, std::int32_t right,
+                                std::int32_t left, float X, float Y, float Zc, float Zs, bool admitted = true) {
+  RemapPixel<View>(f, below + right, X, Y, Zc, Zs, admitted);
+  RemapPixel<View>(f, below + left, -X, Y, Zc, Zs, admitted);
+  RemapPixel<View>(f, above + right, X, -Y, Zc, Zs, admitted);
+  RemapPixel<View>(f, above + left, -X, -Y, Zc, Zs, admitted);
+}
+
+}  // namespace lens
