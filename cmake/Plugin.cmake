@@ -53,3 +53,27 @@ function(add_filter_plugin name)
     set_target_properties(${name} PROPERTIES LINK_DEPENDS ${PROJECT_SOURCE_DIR}/core/plugin.map)
   endif()
 endfunction()
+
+# add_lens_filter(NAME SOURCES... BATCH FILE)
+# One filter: its plug-in, built with the batched remap in FILE (compiled with
+# the kernel copies' options), and on Linux NAMEReference, the same plug-in
+# with the per-pixel reference remap in its frame entry, which the benchmark
+# and the tests compare with it byte for byte.
+function(add_lens_filter name)
+  cmake_parse_arguments(PARSE_ARGV 1 FILTER "" "BATCH" "")
+  set(sources ${FILTER_UNPARSED_ARGUMENTS} ${FILTER_BATCH})
+  set_source_files_properties(${FILTER_BATCH} PROPERTIES
+    COMPILE_OPTIONS "${LENS_BATCH_COMPILE_OPTIONS}")
+  set(variants ${name})
+  if(NOT WIN32)
+    list(APPEND variants ${name}Reference)
+  endif()
+  foreach(variant IN LISTS variants)
+    add_filter_plugin(${variant} ${sources})
+    target_link_libraries(${variant}_objects PUBLIC lens_vector_math)
+    target_link_libraries(${variant} PRIVATE lens_vector_math)
+  endforeach()
+  if(NOT WIN32)
+    target_compile_definitions(${name}Reference_objects PRIVATE LENS_REFERENCE_REMAP)
+  endif()
+endfunction()

@@ -127,4 +127,12 @@ inline std::int32_t WidthAtHeightProductFirst(int w, int h, std::int32_t out_h) 
   return TruncateSize(product / static_cast<float>(h));
 }
 
+// The first step of the dome and panorama sizes: the input's size, or with
+// the height box ticked the height setting and the width at that height
+// (WidthAtHeight).
+inline OutputSize SizeAtChosenHeight(bool height_ticked, int height_setting, int w, int h) {
+  if (!height_ticked) return OutputSize{w, h};
+  return OutputSize{WidthAtHeight(w, h, height_setting), height_setting};
+}
+
 }  // namespace lens

@@ -86,4 +86,14 @@ constexpr auto ChosenRemap(void (*batched)(const Job&), void (*reference)(const 
 #endif
 }
 
+// A filter's frame entry: the job from the controls and the frame, the
+// chosen remap, and the scratch frame handed back as the output.
+template <typename Job>
+BOOL RunRemap(FILTER* fp, FILTER_PROC_INFO* fpip, Job (*make_job)(const FILTER*, FILTER_PROC_INFO*),
+              void (*batched)(const Job&), void (*reference)(const Job&)) {
+  const Job job = make_job(fp, fpip);
+  ChosenRemap(batched, reference)(job);
+  return HandBackScratchFrame(fpip, job.out_w, job.out_h);
+}
+
 }  // namespace lens

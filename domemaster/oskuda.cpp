@@ -29,9 +29,7 @@ FILTER_DLL filter_table = lens::MakeFilterTable("Oskuda(x10)", kInformation, arr
 }  // namespace
 
 BOOL func_proc(FILTER* fp, FILTER_PROC_INFO* fpip) {
-  const RemapJob job = MakeRemapJob(fp, fpip);
-  lens::ChosenRemap(RemapDomeMaster, RemapDomeMasterReference)(job);
-  return lens::HandBackScratchFrame(fpip, job.out_w, job.out_h);
+  return lens::RunRemap(fp, fpip, MakeRemapJob, RemapDomeMaster, RemapDomeMasterReference);
 }
 
 lens::SourceProjection DomeInput(const int* check) {
@@ -51,14 +49,9 @@ lens::ViewRotation DomeRotation(float pitch, float azimuth, float roll,
 
 lens::OutputSize DomeOutputSize(const int* track, const int* check, int w, int h, int max_w,
                                 int max_h) {
-  std::int32_t out_w = w;
-  std::int32_t out_h = h;
-  if (check[kUseHeight] != 0) {
-    out_h = track[kHeight];
-    out_w = lens::WidthAtHeight(w, h, out_h);
-  }
-  out_h = lens::EvenDown(out_h);
-  out_w = check[kSquareCutOut] != 0 ? out_h : lens::EvenDown(out_w);
+  const lens::OutputSize chosen = lens::SizeAtChosenHeight(check[kUseHeight] != 0, track[kHeight], w, h);
+  const std::int32_t out_h = lens::EvenDown(chosen.h);
+  const std::int32_t out_w = check[kSquareCutOut] != 0 ? out_h : lens::EvenDown(chosen.w);
   return lens::LimitToCapacity(out_w, out_h, max_w, max_h);
 }
 

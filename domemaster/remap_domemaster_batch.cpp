@@ -11,14 +11,15 @@
 #include <cmath>
 #include <cstddef>
 
+#include "batch/angles.h"
 #include "batch/dispatch.h"
 #include "batch/mirror_lanes.h"
 #include "batch/row_dispatch.h"
 #include "math/inverse_trig.h"
 #include "math/vector_math.h"
+#include "mirror.h"
 #include "oskuda.h"
 #include "oskuda_view.h"
-#include "mirror.h"
 #include "remap_frame.h"
 
 namespace oskuda {
@@ -91,20 +92,7 @@ inline int PairRaysInto(const DomeScale& scale, float oy, float oy_squared, std:
   vm::Cos(theta_arg, cos_theta, n);
   vm::Cos(phi_arg, cos_phi, n);
   vm::Sin(phi_arg, sin_phi, n);
-  float* __restrict X0 = out.X0;
-  float* __restrict Y0 = out.Y0;
-  float* __restrict Z = out.Z;
-  for (int g = 0; g < n; ++g) {
-    const double x0 = cos_phi[g] * sin_theta[g];
-    const double y0 = sin_phi[g] * sin_theta[g];
-    const double z = cos_theta[g];
-    const bool accept = (ok[g] != 0) & vm::RoundsSafelyRelative(x0) &
-                        vm::RoundsSafelyRelative(y0) & vm::RoundsSafelyRelative(z);
-    X0[g] = static_cast<float>(x0);
-    Y0[g] = static_cast<float>(y0);
-    Z[g] = static_cast<float>(z);
-    ok[g] = accept ? 1 : 0;
-  }
+  lens::RayFromAngles(n, cos_phi, sin_phi, sin_theta, cos_theta, ok, out.X0, out.Y0, out.Z);
   int recomputed = 0;
   for (int g = 0; g < n; ++g) {
     if (ok[g] != 0) continue;

@@ -40,17 +40,12 @@ lens::SourceProjection EquirectInput(const int* check) {
 
 lens::OutputSize EquirectOutputSize(const int* track, const int* check, int w, int h, int max_w,
                                     int max_h) {
-  std::int32_t out_w = w;
-  std::int32_t out_h = h;
-  if (check[kUseHeight] != 0) {
-    out_h = track[kHeight];
-    out_w = lens::WidthAtHeight(w, h, out_h);
-  }
-  out_h = lens::EvenDown(out_h);
+  const lens::OutputSize chosen = lens::SizeAtChosenHeight(check[kUseHeight] != 0, track[kHeight], w, h);
+  const std::int32_t out_h = lens::EvenDown(chosen.h);
   // 2:1 from the even height, worked out in 64 bits: twice a height below
   // -2^30 does not fit 32 bits and would wrap to a width beyond the capacity.
   const std::int64_t wide =
-      check[kTwoToOne] != 0 ? 2 * static_cast<std::int64_t>(out_h) : lens::EvenDown(out_w);
+      check[kTwoToOne] != 0 ? 2 * static_cast<std::int64_t>(out_h) : lens::EvenDown(chosen.w);
   return lens::LimitToCapacity(wide, out_h, max_w, max_h);
 }
 

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstddef>
 
+#include "batch/angles.h"
 #include "batch/dispatch.h"
 #include "batch/mirror_lanes.h"
 #include "batch/row_dispatch.h"
@@ -70,17 +71,7 @@ inline int GroupRaysInto(std::int32_t j0, int n, float yf, float yf_squared, dou
     cos_phi[g] = p.cos;
     sin_phi[g] = p.sin;
   }
-  for (int g = 0; g < n; ++g) {
-    const double xm = cos_phi[g] * s[g];
-    const double ym = sin_phi[g] * s[g];
-    const double z = cos_theta[g];
-    const bool accept = (ok[g] != 0) & vm::RoundsSafelyRelative(xm) &
-                        vm::RoundsSafelyRelative(ym) & vm::RoundsSafelyRelative(z);
-    Xm[g] = static_cast<float>(xm);
-    Ym[g] = static_cast<float>(ym);
-    Z[g] = static_cast<float>(z);
-    ok[g] = accept ? 1 : 0;
-  }
+  lens::RayFromAngles(n, cos_phi, sin_phi, s, cos_theta, ok, Xm, Ym, Z);
   int recomputed = 0;
   for (int g = 0; g < n; ++g) {
     if (ok[g] != 0) continue;

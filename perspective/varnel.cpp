@@ -33,9 +33,7 @@ FILTER_DLL filter_table = lens::MakeFilterTable("Varnel(x10)", kInformation, arr
 }  // namespace
 
 BOOL func_proc(FILTER* fp, FILTER_PROC_INFO* fpip) {
-  const RemapJob job = MakeRemapJob(fp, fpip);
-  lens::ChosenRemap(RemapPerspective, RemapPerspectiveReference)(job);
-  return lens::HandBackScratchFrame(fpip, job.out_w, job.out_h);
+  return lens::RunRemap(fp, fpip, MakeRemapJob, RemapPerspective, RemapPerspectiveReference);
 }
 
 lens::SourceProjection PerspectiveInput(const int* check) {

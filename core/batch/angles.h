@@ -62,4 +62,24 @@ inline QuickAngles EstimateAnglesF(TurnedRay ray) {
   return QuickAngles{theta, phi, defined};
 }
 
+// The ray of n output angles: (cos phi sin theta, sin phi sin theta,
+// cos theta) in double from estimated sines and cosines, rounded to float.
+// A lane stays accepted (ok) only if each coordinate rounds as the exact
+// product would (RoundsSafelyRelative); the caller redoes the others.
+inline void RayFromAngles(int n, const double* cos_phi, const double* sin_phi, const double* sin_theta,
+                          const double* cos_theta, std::int32_t* ok, float* __restrict X,
+                          float* __restrict Y, float* __restrict Z) {
+  for (int g = 0; g < n; ++g) {
+    const double x = cos_phi[g] * sin_theta[g];
+    const double y = sin_phi[g] * sin_theta[g];
+    const double z = cos_theta[g];
+    const bool accept = (ok[g] != 0) & vmath::RoundsSafelyRelative(x) & vmath::RoundsSafelyRelative(y) &
+                        vmath::RoundsSafelyRelative(z);
+    X[g] = static_cast<float>(x);
+    Y[g] = static_cast<float>(y);
+    Z[g] = static_cast<float>(z);
+    ok[g] = accept ? 1 : 0;
+  }
+}
+
 }  // namespace lens

@@ -1,4 +1,5 @@
-// libFuzzer entry for Varnel: see fuzz_frame.h for the input layout.
+// libFuzzer entry for one filter, linked with its plug-in's sources (the
+// fuzz_<filter> targets): see fuzz_frame.h for the input layout.
 #include <omp.h>
 
 #include <cstddef>
