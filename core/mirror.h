@@ -56,4 +56,52 @@ inline void RemapMirroredPixels(const RemapFrame& f, PIXEL_YC* below, PIXEL_YC* 
   RemapPixel<View>(f, above + left, -X, -Y, Zc, Zs, admitted);
 }
 
+// The ray of pair (i, j) as the upper right quadrant's pixel sees it; the
+// other quadrants mirror X and Y.
+struct MirroredRay {
+  float X, Y, Zc, Zs;
+  bool admitted;
+};
+
+// An odd side has one pixel more than its pairs cover: the last column
+// (row) lies one pair further out, on the plus side only (its mirror would
+// fall outside the frame). The grid simply continues there: the pixels of
+// that column and row, and the corner where both sides are odd, take the
+// ray of pair `pairs` (ray_at(i, j) gives the ray of pair (i, j)) and the
+// per-pixel pipeline, as their neighbours do. A few pixels per row or
+// column, so both remaps share this per-pixel code.
+template <typename View, typename RayAt>
+inline void RemapOddEdges(const RemapFrame& f, std::int32_t out_w, std::int32_t out_h, RayAt&& ray_at) {
+  const std::int32_t column_pairs = out_w / 2;
+  const std::int32_t row_pairs = out_h / 2;
+  const bool odd_w = out_w % 2 != 0;
+  const bool odd_h = out_h % 2 != 0;
+  const double cx = GridCentre(out_w);
+  const double cy = GridCentre(out_h);
+  auto row = [&](std::int32_t i, bool plus) {
+    return f.dst + static_cast<std::ptrdiff_t>(MirroredIndex(cy, PairOffset(i), plus)) * f.stride;
+  };
+  auto column = [&](std::int32_t j, bool plus) { return MirroredIndex(cx, PairOffset(j), plus); };
+  if (odd_w) {
+    const std::int32_t last = column(column_pairs, true);
+    for (std::int32_t i = 0; i < row_pairs; ++i) {
+      const MirroredRay r = ray_at(i, column_pairs);
+      RemapPixel<View>(f, row(i, true) + last, r.X, r.Y, r.Zc, r.Zs, r.admitted);
+      RemapPixel<View>(f, row(i, false) + last, r.X, -r.Y, r.Zc, r.Zs, r.admitted);
+    }
+  }
+  if (odd_h) {
+    PIXEL_YC* const last = row(row_pairs, true);
+    for (std::int32_t j = 0; j < column_pairs; ++j) {
+      const MirroredRay r = ray_at(row_pairs, j);
+      RemapPixel<View>(f, last + column(j, true), r.X, r.Y, r.Zc, r.Zs, r.admitted);
+      RemapPixel<View>(f, last + column(j, false), -r.X, r.Y, r.Zc, r.Zs, r.admitted);
+    }
+  }
+  if (odd_w && odd_h) {
+    const MirroredRay r = ray_at(row_pairs, column_pairs);
+    RemapPixel<View>(f, row(row_pairs, true) + column(column_pairs, true), r.X, r.Y, r.Zc, r.Zs, r.admitted);
+  }
+}
+
 }  // namespace lens

@@ -97,6 +97,10 @@ RemapJob MakeRemapJob(const FILTER* fp, FILTER_PROC_INFO* fpip);
 void RemapDomeMaster(const RemapJob& job);
 // The straightforward per-pixel remap that RemapDomeMaster must match.
 void RemapDomeMasterReference(const RemapJob& job);
+
+// The last column and row of an odd-sized output, which no pair of columns
+// or rows reaches, through the per-pixel pipeline (both remaps call it).
+void RemapDomeMasterOddEdges(const RemapJob& job);
 // PairRay for the pairs j0 .. j0 + count - 1 of one row pair, with the same
 // bits; returns how many pairs were recomputed one by one.
 int PairRays(const DomeScale& scale, float oy, float oy_squared, std::int32_t j0, int count,

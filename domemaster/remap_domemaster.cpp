@@ -53,7 +53,7 @@ bool InsideCircle(std::int32_t half_w, float rho) { return static_cast<float>(ha
 
 void RemapDomeMasterReference(const RemapJob& job) {
   const std::int32_t half_h = job.out_h / 2;
-  if (half_h <= 0) return;
+  if (job.out_w <= 0 || job.out_h <= 0) return;
 
   const lens::RemapFrame frame = lens::MakeRemapFrame(job);
   const lens::MirroredColumns columns(job.out_w);
@@ -75,6 +75,21 @@ void RemapDomeMasterReference(const RemapJob& job) {
                                       admitted);
     }
   }
+  RemapDomeMasterOddEdges(job);
+}
+
+void RemapDomeMasterOddEdges(const RemapJob& job) {
+  if (job.out_w % 2 == 0 && job.out_h % 2 == 0) return;
+  const lens::RemapFrame frame = lens::MakeRemapFrame(job);
+  const bool circle_mask = job.circle_mask != 0;
+  const DomeScale scale = PrepareDomeScale(job.out_fov, job.out_w, job.pi);
+  const std::int32_t half_w = job.out_w / 2;
+  lens::RemapOddEdges<View>(frame, job.out_w, job.out_h, [&](std::int32_t i, std::int32_t j) {
+    const float oy = lens::PairOffset(i);
+    const DomeRay ray = PairRay(scale, oy, oy * oy, j);
+    return lens::MirroredRay{ray.X0, ray.Y0, ray.Z * frame.rotation.cos_pitch, ray.Z * frame.rotation.sin_pitch,
+                             !circle_mask || InsideCircle(half_w, ray.rho)};
+  });
 }
 
 }  // namespace oskuda

@@ -184,12 +184,13 @@ struct PairRows {
 
 void RemapDomeMaster(const RemapJob& job) {
   const std::int32_t half_h = job.out_h / 2;
-  if (half_h <= 0) return;
+  if (job.out_w <= 0 || job.out_h <= 0) return;
   const lens::MirroredColumns columns(job.out_w);
   const PairRows::Setup setup{lens::MakeRemapFrame(job), job.circle_mask != 0,
                               PrepareDomeScale(job.out_fov, job.out_w, job.pi), lens::GridCentre(job.out_h),
                               &columns};
-  lens::ForEachRow<PairRows>(setup, half_h);
+  if (half_h > 0) lens::ForEachRow<PairRows>(setup, half_h);
+  RemapDomeMasterOddEdges(job);
 }
 
 }  // namespace oskuda

@@ -16,7 +16,7 @@ namespace varnel {
 
 void RemapPerspectiveReference(const RemapJob& job) {
   const std::int32_t row_pairs = job.out_h / 2;
-  if (row_pairs <= 0) return;
+  if (job.out_w <= 0 || job.out_h <= 0) return;
 
   const lens::RemapFrame frame = lens::MakeRemapFrame(job);
   const lens::MirroredColumns columns(job.out_w);
@@ -35,6 +35,19 @@ void RemapPerspectiveReference(const RemapJob& job) {
                                       ray.Ym, ray.Z * frame.rotation.cos_pitch, ray.Z * frame.rotation.sin_pitch);
     }
   }
+  RemapPerspectiveOddEdges(job);
+}
+
+void RemapPerspectiveOddEdges(const RemapJob& job) {
+  if (job.out_w % 2 == 0 && job.out_h % 2 == 0) return;
+  const lens::RemapFrame frame = lens::MakeRemapFrame(job);
+  const double focal = PerspectiveFocal(job.out_w, job.out_fov, job.pi);
+  lens::RemapOddEdges<View>(frame, job.out_w, job.out_h, [&](std::int32_t i, std::int32_t j) {
+    const float yf = lens::PairOffset(i);
+    const GroupRay ray = PerspectiveGroupRay(lens::PairOffset(j), yf, yf * yf, focal);
+    return lens::MirroredRay{ray.Xm, ray.Ym, ray.Z * frame.rotation.cos_pitch, ray.Z * frame.rotation.sin_pitch,
+                             true};
+  });
 }
 
 }  // namespace varnel

@@ -140,11 +140,12 @@ struct PairRows {
 
 void RemapPerspective(const RemapJob& job) {
   const std::int32_t row_pairs = job.out_h / 2;
-  if (row_pairs <= 0) return;
+  if (job.out_w <= 0 || job.out_h <= 0) return;
   const lens::MirroredColumns columns(job.out_w);
   const PairRows::Setup setup{lens::MakeRemapFrame(job), PerspectiveFocal(job.out_w, job.out_fov, job.pi),
                               lens::GridCentre(job.out_h), &columns};
-  lens::ForEachRow<PairRows>(setup, row_pairs);
+  if (row_pairs > 0) lens::ForEachRow<PairRows>(setup, row_pairs);
+  RemapPerspectiveOddEdges(job);
 }
 
 }  // namespace varnel

@@ -81,6 +81,10 @@ RemapJob MakeRemapJob(const FILTER* fp, FILTER_PROC_INFO* fpip);
 void RemapPerspective(const RemapJob& job);
 // The straightforward per-pixel remap that RemapPerspective must match.
 void RemapPerspectiveReference(const RemapJob& job);
+
+// The last column and row of an odd-sized output, which no pair of columns
+// or rows reaches, through the per-pixel pipeline (both remaps call it).
+void RemapPerspectiveOddEdges(const RemapJob& job);
 // PerspectiveGroupRay for the groups j0 .. j0 + count - 1 of one row pair,
 // with the same bits; returns how many groups were recomputed one by one.
 int PerspectiveGroupRays(std::int32_t j0, int count, float yf, float yf_squared, double focal,

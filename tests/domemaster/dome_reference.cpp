@@ -280,10 +280,10 @@ std::vector<PIXEL_YC> Frame(const std::vector<int>& track, const std::vector<int
   std::vector<PIXEL_YC> out = scratch;
   const bool equirect = Projection(check) == 4;
   const Setting set = SettingOf(track, check, w, h);
-  // The remap reaches the columns and rows of whole mirror pairs: all of an
-  // even size, all but the last of an odd one.
-  for (int r = 0; r < (size.h / 2) * 2; ++r) {
-    for (int c = 0; c < (size.w / 2) * 2; ++c) {
+  // Every pixel of the output; the last column and row of an odd size lie
+  // one half pixel further out than their distance from the centre.
+  for (int r = 0; r < size.h; ++r) {
+    for (int c = 0; c < size.w; ++c) {
       const Position p = PositionOf(set, size.w, size.h, c, r);
       out[static_cast<std::size_t>(r) * max_w + c] =
           Sample(source, max_w, w, h, p, check[kBilinear] != 0, check[kGreen] != 0, equirect);

@@ -245,7 +245,7 @@ TEST(OskudaFrame, WholeFrameInvariants) {
       {"odd capacity 63 x 63", 40, 30, 63, 63, {{{kHeight, 64}}, {kUseHeight}}},
       {"odd max_w only", 40, 30, 63, 80, {{{kHeight, 64}}, {kUseHeight}}},
       {"odd max_h only, square", 100, 60, 100, 61, {{{kHeight, 80}}, {kUseHeight, kSquare}}},
-  }, true);
+  });
 }
 
 TEST(OskudaFrame, CircularMaskFillsTheCornersOfA4x4Output) {

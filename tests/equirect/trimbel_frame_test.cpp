@@ -409,7 +409,7 @@ TEST_F(TrimbelFrame, WholeFrameInvariants) {
       {"odd clamp", 320, 150, 331, 161, {{{kHeight, 4000}, {kAzimuth, 777}, {kPitch, -210}}, {kUseHeight}}},
       {"room around the output", 320, 150, 340, 166, {{{kHeight, 160}, {kAzimuth, 777}}, {kUseHeight}}},
       {"fisheye bilinear", 97, 64, 97, 64, {{{kRoll, 450}}, {kEquidistant, kBilinear, kGreen}}},
-  }, false);
+  });
 }
 
 TEST_F(TrimbelFrame, DegenerateHeights) {
