@@ -92,6 +92,13 @@ constexpr const InputBox* kInputBoxes[] = {&kEquidistantInput, &kOrthographicInp
 // one: 入力射影 (input projection).
 constexpr const char* kInputProjection = "\x93\xFC\x97\xCD\x8E\xCB\x89" "e";
 
+// The list that stands for the fill box where a host also offers
+// transparency: 背景 (background) with 黒 (black), the green box's own
+// caption, and 透明 (transparent).
+constexpr const char* kBackground = "\x94\x77\x8C\x69";
+constexpr const char* kBlackBackground = "\x8D\x95";
+constexpr const char* kTransparentBackground = "\x93\xA7\x96\xBE";
+
 // The entries a caption names, or null.
 inline const Control* FindTrack(const char* text) {
   for (const Control* c : kTracks)

@@ -35,6 +35,7 @@ enum class SourceProjection : std::int32_t {
   Central = 3,
   Equirectangular = 4,
 };
+constexpr int kSourceProjectionCount = 5;
 
 // Cosines and sines of the view angles, each a double result rounded to float.
 struct ViewRotation {

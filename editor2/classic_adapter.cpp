@@ -60,10 +60,15 @@ bool DescribeClassic(const FILTER_DLL& t, ClassicFilter* filter) {
     if (control->unit == captions::Unit::kTenthsOfDegree && i < 32) f.angle_tracks |= 1u << i;
     if (control == &captions::kHeight) f.height_track = i;
   }
+  for (int i = 0; i < t.check_n; ++i) {
+    const captions::Control* control = captions::FindCheck(t.check_name[i]);
+    if (control == &captions::kUseHeight) f.use_height_box = i;
+    if (control == &captions::kGreenBack) f.green_box = i;
+  }
   // The input boxes: one run of check boxes, each naming a lens model. Every
   // filter takes all of them; no box ticked stands for the one left without
   // a box.
-  bool boxed[5] = {};
+  bool boxed[lens::kSourceProjectionCount] = {};
   for (int i = 0; i < t.check_n; ++i) {
     const captions::InputBox* box = captions::FindInputBox(t.check_name[i]);
     if (box == nullptr) continue;
@@ -74,7 +79,7 @@ bool DescribeClassic(const FILTER_DLL& t, ClassicFilter* filter) {
   }
   if (f.first_input_box >= 0) {
     int unboxed = -1;
-    for (int p = 0; p < 5; ++p) {
+    for (int p = 0; p < lens::kSourceProjectionCount; ++p) {
       if (boxed[p]) continue;
       if (unboxed >= 0) return false;
       unboxed = p;
@@ -138,6 +143,21 @@ ClassicAdapter::ClassicAdapter(GetFilterTableFn get_table, bool (*proc_video)(FI
       sources_.push_back(ItemSource{ItemSource::kInputSelect, -1, 1.0});
       continue;
     }
+    if (i == filter_.green_box) {
+      // The fill box becomes a list that also offers transparency.
+      fill_list_ = {
+          FILTER_ITEM_SELECT_ITEM{Keep(ShiftJisToWide(lens::captions::kBlackBackground)), kFillBlack},
+          FILTER_ITEM_SELECT_ITEM{Keep(ShiftJisToWide(t->check_name[i])), kFillGreen},
+          FILTER_ITEM_SELECT_ITEM{Keep(ShiftJisToWide(lens::captions::kTransparentBackground)), kFillTransparent},
+          FILTER_ITEM_SELECT_ITEM{nullptr, 0}};
+      fill_select_.type = kSelectType;
+      fill_select_.name = Keep(ShiftJisToWide(lens::captions::kBackground));
+      fill_select_.value = t->check_default[i] != 0 ? kFillGreen : kFillBlack;
+      fill_select_.list = fill_list_.data();
+      items_.push_back(&fill_select_);
+      sources_.push_back(ItemSource{ItemSource::kFillSelect, i, 1.0});
+      continue;
+    }
     FILTER_ITEM_CHECK& item = checks_[static_cast<std::size_t>(checks_used++)];
     item.type = kCheckType;
     item.name = Keep(ShiftJisToWide(t->check_name[i]));
@@ -197,10 +217,76 @@ ClassicControls ClassicAdapter::ReadControls() const {
         }
         break;
       }
+      case ItemSource::kFillSelect: {
+        const int chosen = static_cast<const FILTER_ITEM_SELECT*>(items_[i])->value;
+        c.fill = chosen == kFillGreen ? Fill::kGreen : chosen == kFillTransparent ? Fill::kTransparent : Fill::kBlack;
+        c.check[source.index] = c.fill == Fill::kGreen ? 1 : 0;
+        break;
+      }
     }
   }
   return c;
 }
+
+namespace {
+
+// The buffers of one frame, kept between frames by the thread that runs
+// them (the editor's threading is not documented): they grow to the largest
+// frame seen and are given back when a frame needs less than a quarter.
+struct FrameBuffers {
+  std::vector<PIXEL_RGBA> rgba;
+  std::vector<PIXEL_YC> colour, colour_temp, alpha, alpha_temp;
+  std::vector<PIXEL_RGBA> out;
+};
+
+template <typename T>
+void Reserve(std::vector<T>& v, std::size_t n) {
+  if (v.capacity() / 4 > n) std::vector<T>().swap(v);
+  v.resize(n);
+}
+
+FrameBuffers& ThreadBuffers() {
+  static thread_local FrameBuffers buffers;
+  return buffers;
+}
+
+// The classic func_proc on one YC48 frame in `edit` (w x h in rows of
+// max_w), with `temp` as its scratch frame; the result, or null when the
+// plug-in failed or handed back something outside the two buffers.
+const PIXEL_YC* RunClassic(const FILTER_DLL& classic, ClassicControls& controls, const OBJECT_INFO& object,
+                           PIXEL_YC* edit, PIXEL_YC* temp, int w, int h, int max_w, int max_h, int* out_w,
+                           int* out_h) {
+  // The classic editor's run-time copy of the table, with this call's
+  // control arrays.
+  FILTER fp;
+  std::memcpy(&fp, &classic, sizeof(FILTER));
+  fp.track = controls.track.data();
+  fp.check = controls.check.data();
+  FILTER_PROC_INFO info;
+  std::memset(&info, 0, sizeof(info));
+  info.ycp_edit = edit;
+  info.ycp_temp = temp;
+  info.w = w;
+  info.h = h;
+  info.max_w = max_w;
+  info.max_h = max_h;
+  info.frame = object.frame;
+  info.frame_n = object.frame_total;
+  info.org_w = w;
+  info.org_h = h;
+  info.yc_size = static_cast<int>(sizeof(PIXEL_YC));
+  info.line_size = max_w * static_cast<int>(sizeof(PIXEL_YC));
+  if (classic.func_proc(&fp, &info) == 0) return nullptr;
+  if ((info.ycp_edit != edit && info.ycp_edit != temp) || info.w < 0 || info.h < 0 || info.w > max_w ||
+      info.h > max_h) {
+    return nullptr;
+  }
+  *out_w = info.w;
+  *out_h = info.h;
+  return info.ycp_edit;
+}
+
+}  // namespace
 
 bool ClassicAdapter::ProcessVideo(FILTER_PROC_VIDEO* video) const {
   if (!usable_ || video == nullptr || video->object == nullptr ||
@@ -214,78 +300,71 @@ bool ClassicAdapter::ProcessVideo(FILTER_PROC_VIDEO* video) const {
   // This call's controls, read once: the editor has written this frame's
   // (possibly animated) values into the items.
   ClassicControls controls = ReadControls();
+  // The buffers hold what the ticked controls can produce: the height
+  // setting counts only where its box is ticked.
+  const bool height_ticked =
+      filter_.height_track >= 0 && (filter_.use_height_box < 0 || controls.check[filter_.use_height_box] != 0);
+  const int height_setting = height_ticked ? controls.track[static_cast<std::size_t>(filter_.height_track)] : 0;
   int max_w = 0;
   int max_h = 0;
-  const int height_setting =
-      filter_.height_track >= 0 && filter_.height_track < classic_->track_n
-          ? controls.track[static_cast<std::size_t>(filter_.height_track)]
-          : 0;
   yc48::CapacityFor(w, h, height_setting, kMaxEnlargedSide, &max_w, &max_h);
 
   try {
+    FrameBuffers& buffers = ThreadBuffers();
     const std::size_t in_pixels = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
     const std::size_t capacity = static_cast<std::size_t>(max_w) * static_cast<std::size_t>(max_h);
-    std::vector<PIXEL_RGBA> rgba(in_pixels);
-    video->get_image_data(rgba.data());
+    Reserve(buffers.rgba, in_pixels);
+    video->get_image_data(buffers.rgba.data());
 
-    std::vector<PIXEL_YC> a(capacity);
-    std::vector<PIXEL_YC> b(capacity);
+    const bool opaque = AllOpaque(buffers.rgba.data(), in_pixels);
+    // The alpha pass runs for an input with transparency, and for the
+    // transparent fill, which needs to know what is covered.
+    const bool alpha_pass = (!opaque || controls.fill == Fill::kTransparent) && filter_.green_box >= 0;
+    const bool premultiply = !opaque && !kEditorAlphaPremultiplied;
+    Reserve(buffers.colour, capacity);
+    Reserve(buffers.colour_temp, capacity);
+    Reserve(buffers.alpha, alpha_pass ? capacity : 0);
+    Reserve(buffers.alpha_temp, alpha_pass ? capacity : 0);
+    PIXEL_YC* const alpha_plane = alpha_pass ? buffers.alpha.data() : nullptr;
     // Rows of w pixels in, rows of max_w pixels (the classic stride) out.
-    // Alpha is not read: the classic plug-ins have no alpha.
 #pragma omp parallel for schedule(static)
     for (int row = 0; row < h; ++row) {
-      const PIXEL_RGBA* s = rgba.data() + static_cast<std::size_t>(row) * w;
-      PIXEL_YC* d = a.data() + static_cast<std::size_t>(row) * max_w;
-      for (int col = 0; col < w; ++col) d[col] = yc48::RgbToYc48(s[col].r, s[col].g, s[col].b);
+      const std::size_t at = static_cast<std::size_t>(row) * max_w;
+      ToPlanes(buffers.rgba.data() + static_cast<std::size_t>(row) * w, w, premultiply,
+               buffers.colour.data() + at, alpha_plane != nullptr ? alpha_plane + at : nullptr);
     }
 
-    // The classic editor's run-time copy of the table, with this call's
-    // control arrays.
-    FILTER fp;
-    std::memcpy(&fp, classic_, sizeof(FILTER));
-    fp.track = controls.track.data();
-    fp.check = controls.check.data();
-    FILTER_PROC_INFO info;
-    std::memset(&info, 0, sizeof(info));
-    info.ycp_edit = a.data();
-    info.ycp_temp = b.data();
-    info.w = w;
-    info.h = h;
-    info.max_w = max_w;
-    info.max_h = max_h;
-    info.frame = video->object->frame;
-    info.frame_n = video->object->frame_total;
-    info.org_w = w;
-    info.org_h = h;
-    info.yc_size = static_cast<int>(sizeof(PIXEL_YC));
-    info.line_size = max_w * static_cast<int>(sizeof(PIXEL_YC));
-    if (classic_->func_proc(&fp, &info) == 0) return false;
-
-    const PIXEL_YC* frame = info.ycp_edit;
-    if ((frame != a.data() && frame != b.data()) || info.w < 0 || info.h < 0 ||
-        info.w > max_w || info.h > max_h) {
-      return false;  // not a frame inside the buffers handed over
+    int out_w = 0;
+    int out_h = 0;
+    const PIXEL_YC* const colour = RunClassic(*classic_, controls, *video->object, buffers.colour.data(),
+                                              buffers.colour_temp.data(), w, h, max_w, max_h, &out_w, &out_h);
+    if (colour == nullptr) return false;
+    const PIXEL_YC* alpha = nullptr;
+    if (alpha_pass) {
+      ClassicControls green = controls;
+      green.check[static_cast<std::size_t>(filter_.green_box)] = 1;
+      int alpha_w = 0;
+      int alpha_h = 0;
+      alpha = RunClassic(*classic_, green, *video->object, buffers.alpha.data(), buffers.alpha_temp.data(), w, h,
+                         max_w, max_h, &alpha_w, &alpha_h);
+      if (alpha == nullptr || alpha_w != out_w || alpha_h != out_h) return false;
     }
-    const int out_w = info.w;
-    const int out_h = info.h;
     if (out_w == 0 || out_h == 0) {
       // The controls asked for an empty frame: one transparent pixel stands
       // for it, as the editor is not handed a zero size.
-      const std::vector<PIXEL_RGBA> none(1, PIXEL_RGBA{0, 0, 0, 0});
-      video->set_image_data(none.data(), 1, 1);
+      Reserve(buffers.out, 1);
+      buffers.out[0] = PIXEL_RGBA{0, 0, 0, 0};
+      video->set_image_data(buffers.out.data(), 1, 1);
       return true;
     }
-    std::vector<PIXEL_RGBA> out(static_cast<std::size_t>(out_w) * static_cast<std::size_t>(out_h));
+    Reserve(buffers.out, static_cast<std::size_t>(out_w) * static_cast<std::size_t>(out_h));
 #pragma omp parallel for schedule(static)
     for (int row = 0; row < out_h; ++row) {
-      const PIXEL_YC* s = frame + static_cast<std::size_t>(row) * max_w;
-      PIXEL_RGBA* d = out.data() + static_cast<std::size_t>(row) * out_w;
-      for (int col = 0; col < out_w; ++col) {
-        yc48::Yc48ToRgb(s[col], &d[col].r, &d[col].g, &d[col].b);
-        d[col].a = 255;
-      }
+      const std::size_t at = static_cast<std::size_t>(row) * max_w;
+      FromPlanes(colour + at, alpha != nullptr ? alpha + at : nullptr, out_w, controls.fill, premultiply,
+                 buffers.out.data() + static_cast<std::size_t>(row) * out_w);
     }
-    video->set_image_data(out.data(), out_w, out_h);
+    video->set_image_data(buffers.out.data(), out_w, out_h);
     return true;
   } catch (const std::bad_alloc&) {
     return false;

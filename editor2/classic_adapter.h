@@ -13,6 +13,7 @@
 
 #include "aviutl_filter.h"
 #include "filter2_records.h"
+#include "transparency.h"
 
 namespace editor2 {
 
@@ -26,6 +27,8 @@ struct ClassicFilter {
   int last_input_box = -1;    // (the highest ticked wins); -1, -1 if none
   const char* input_name = nullptr;         // caption of the select item that replaces them
   const char* no_input_box_name = nullptr;  // the choice meaning "no input box ticked"
+  int use_height_box = -1;  // the box that lets the height track set the output, or -1
+  int green_box = -1;       // the green fill's box, offered as the fill list, or -1
 };
 
 // The description of a classic table; false if its input boxes are not one
@@ -34,7 +37,7 @@ bool DescribeClassic(const FILTER_DLL& table, ClassicFilter* filter);
 
 // Where a classic control went in the item list.
 struct ItemSource {
-  enum Kind { kTrack, kCheck, kInputSelect } kind;
+  enum Kind { kTrack, kCheck, kInputSelect, kFillSelect } kind;
   int index;     // track or check index in the classic table (-1 for the select)
   double scale;  // classic value = item value x scale (tracks)
 };
@@ -43,7 +46,11 @@ struct ItemSource {
 struct ClassicControls {
   std::vector<int> track;
   std::vector<int> check;
+  Fill fill = Fill::kBlack;  // the fill list (the green box is ticked for kGreen)
 };
+
+// The fill list's values.
+enum FillChoice { kFillBlack = 0, kFillGreen = 1, kFillTransparent = 2 };
 
 // An enlarged output is limited per side, as the classic editor limits it by
 // its maximum image size; the input itself always fits.
@@ -67,8 +74,9 @@ class ClassicAdapter {
   // nearest integer and limited to the classic range).
   ClassicControls ReadControls() const;
 
-  // One frame: RGBA -> YC48, the classic func_proc, YC48 -> opaque RGBA.
-  // Returns false (the editor then stops processing this frame) only when the
+  // One frame: RGBA -> YC48, the classic func_proc, YC48 -> RGBA, with the
+  // input's alpha and a transparent fill carried by a second run on the
+  // alpha plane (transparency.h). Returns false (the editor then stops processing this frame) only when the
   // frame cannot be processed at all: no memory, or the plug-in handed back
   // something unusable.
   bool ProcessVideo(FILTER_PROC_VIDEO* video) const;
@@ -83,6 +91,8 @@ class ClassicAdapter {
   std::unique_ptr<FILTER_ITEM_CHECK[]> checks_;
   FILTER_ITEM_SELECT select_{};
   std::vector<FILTER_ITEM_SELECT_ITEM> select_list_;
+  FILTER_ITEM_SELECT fill_select_{};
+  std::vector<FILTER_ITEM_SELECT_ITEM> fill_list_;
   std::vector<void*> items_;
   std::vector<ItemSource> sources_;  // parallel to items_ (without its null end)
   FILTER_PLUGIN_TABLE table_{};

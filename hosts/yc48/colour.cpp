@@ -4,10 +4,44 @@
 
 namespace yc48 {
 
+namespace {
+
+HOST_INLINE void RgbRowToYc48Loop(const std::int32_t* __restrict r, const std::int32_t* __restrict g,
+                                  const std::int32_t* __restrict b, int n, PIXEL_YC* __restrict out) {
+  for (int i = 0; i < n; ++i) out[i] = RgbToYc48(r[i], g[i], b[i]);
+}
+
+HOST_INLINE void Yc48RowToRgbLoop(const PIXEL_YC* __restrict in, int n, std::int32_t* __restrict r,
+                                  std::int32_t* __restrict g, std::int32_t* __restrict b) {
+  for (int i = 0; i < n; ++i) {
+    std::uint8_t r8, g8, b8;
+    Yc48ToRgb(in[i], &r8, &g8, &b8);
+    r[i] = r8;
+    g[i] = g8;
+    b[i] = b8;
+  }
+}
+
+#if HOST_HAS_AVX2_COPY
+HOST_AVX2_COPY void RgbRowToYc48Avx2(const std::int32_t* r, const std::int32_t* g, const std::int32_t* b, int n,
+                                     PIXEL_YC* out) {
+  RgbRowToYc48Loop(r, g, b, n, out);
+}
+HOST_AVX2_COPY void Yc48RowToRgbAvx2(const PIXEL_YC* in, int n, std::int32_t* r, std::int32_t* g,
+                                     std::int32_t* b) {
+  Yc48RowToRgbLoop(in, n, r, g, b);
+}
+#endif
+
+}  // namespace
+
 HOST_VECTOR_CLONES
 void RgbRowToYc48(const std::int32_t* __restrict r, const std::int32_t* __restrict g,
                   const std::int32_t* __restrict b, int n, PIXEL_YC* __restrict out) {
-  for (int i = 0; i < n; ++i) out[i] = RgbToYc48(r[i], g[i], b[i]);
+#if HOST_HAS_AVX2_COPY
+  if (HasAvx2()) return RgbRowToYc48Avx2(r, g, b, n, out);
+#endif
+  RgbRowToYc48Loop(r, g, b, n, out);
 }
 
 HOST_VECTOR_CLONES
@@ -19,13 +53,10 @@ void Rgb16RowToYc48(const std::int32_t* __restrict r, const std::int32_t* __rest
 HOST_VECTOR_CLONES
 void Yc48RowToRgb(const PIXEL_YC* __restrict in, int n, std::int32_t* __restrict r, std::int32_t* __restrict g,
                   std::int32_t* __restrict b) {
-  for (int i = 0; i < n; ++i) {
-    std::uint8_t r8, g8, b8;
-    Yc48ToRgb(in[i], &r8, &g8, &b8);
-    r[i] = r8;
-    g[i] = g8;
-    b[i] = b8;
-  }
+#if HOST_HAS_AVX2_COPY
+  if (HasAvx2()) return Yc48RowToRgbAvx2(in, n, r, g, b);
+#endif
+  Yc48RowToRgbLoop(in, n, r, g, b);
 }
 
 HOST_VECTOR_CLONES

@@ -6,9 +6,13 @@
 // get_image_data / set_image_data and records every image handed back in
 // <results>\<case>.<call>.res.
 //   auf2host.exe <plug-in folder> <result folder>
+// With --bench it times the adapter instead (see Bench below):
+//   auf2host.exe --bench <plug-in folder> [frames]
 #include <windows.h>
 #include <malloc.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +24,7 @@
 #include "editor2_results.h"
 #include "filter2_records.h"
 #include "plugin_names.h"
+#include "transparency.h"
 
 using namespace editor2;
 using namespace editor2check;
@@ -151,6 +156,7 @@ bool ReadTable(const std::string& plugin, FILTER_PLUGIN_TABLE* t, const std::str
     }
     items->push_back(item);
   }
+  if (out_dir.empty()) return true;
   const std::string path = out_dir + "/" + plugin + ".items.txt";
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) {
@@ -221,7 +227,7 @@ void RunCase(const Case& c, FILTER_PLUGIN_TABLE* table, const std::vector<Item>&
     image.w = call.w;
     image.h = call.h;
     image.pixels.resize(static_cast<std::size_t>(call.w) * call.h);
-    FillRgba(reinterpret_cast<unsigned char*>(image.pixels.data()), call.w, call.h, call.seed);
+    FillRgba(reinterpret_cast<unsigned char*>(image.pixels.data()), call.w, call.h, call.seed, call.alpha);
     OBJECT_INFO object;
     std::memset(&object, 0, sizeof(object));
     object.id = 1;
@@ -255,11 +261,137 @@ void RunCase(const Case& c, FILTER_PLUGIN_TABLE* table, const std::vector<Item>&
   }
 }
 
+// Loads <dir>\<plugin>.auf2 for the life of the process; its table, or null.
+FILTER_PLUGIN_TABLE* LoadTable(const std::string& dir, const std::string& plugin) {
+  std::wstring path = Wide(dir + "\\" + plugin + ".auf2");
+  for (wchar_t& ch : path) ch = ch == L'/' ? L'\\' : ch;
+  HMODULE module = LoadLibraryW(path.c_str());
+  if (module == nullptr) {
+    Fault(plugin, "LoadLibraryW failed, error " + std::to_string(GetLastError()));
+    return nullptr;
+  }
+  auto get_table = reinterpret_cast<GetFilterPluginTableFn>(
+      reinterpret_cast<void*>(GetProcAddress(module, "GetFilterPluginTable")));
+  FILTER_PLUGIN_TABLE* table = get_table != nullptr ? get_table() : nullptr;
+  if (table == nullptr || get_table() != table) {
+    Fault(plugin, "no GetFilterPluginTable, no table, or another table on the second call");
+    return nullptr;
+  }
+  return table;
+}
+
+// Median milliseconds of `frames` calls of func_proc_video on a w x h
+// frame (after one call to warm up), the items as they are.
+double TimeCalls(FILTER_PLUGIN_TABLE* table, int w, int h, unsigned seed, bool alpha, int frames) {
+  SCENE_INFO scene = {1920, 1080, 30, 1, 48000};
+  std::vector<PIXEL_RGBA> input(static_cast<std::size_t>(w) * h);
+  FillRgba(reinterpret_cast<unsigned char*>(input.data()), w, h, seed, alpha);
+  std::vector<double> ms;
+  for (int k = 0; k <= frames; ++k) {
+    image = HostImage();
+    image.where = "bench";
+    image.w = w;
+    image.h = h;
+    image.pixels = input;
+    OBJECT_INFO object;
+    std::memset(&object, 0, sizeof(object));
+    object.frame = k;
+    object.frame_total = frames + 1;
+    object.width = w;
+    object.height = h;
+    FILTER_PROC_VIDEO video;
+    video.scene = &scene;
+    video.object = &object;
+    video.get_image_data = GetImageData;
+    video.set_image_data = SetImageData;
+    const auto start = std::chrono::steady_clock::now();
+    if (!table->func_proc_video(&video)) Fault("bench", "func_proc_video returned false");
+    const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
+    if (k > 0) ms.push_back(took.count());
+  }
+  std::sort(ms.begin(), ms.end());
+  return ms.empty() ? 0.0 : ms[ms.size() / 2];
+}
+
+// The adapter's own conversions for an opaque w x h input and an out_w x
+// out_h output, as it runs them (the same functions, rows over the threads).
+double TimeConversions(int w, int h, int out_w, int out_h, int frames) {
+  std::vector<PIXEL_RGBA> in(static_cast<std::size_t>(w) * h), out(static_cast<std::size_t>(out_w) * out_h);
+  FillRgba(reinterpret_cast<unsigned char*>(in.data()), w, h, 1, false);
+  std::vector<PIXEL_YC> plane(static_cast<std::size_t>(w) * h);
+  std::vector<double> ms;
+  for (int k = 0; k <= frames; ++k) {
+    const auto start = std::chrono::steady_clock::now();
+    volatile bool opaque = AllOpaque(in.data(), in.size());
+    static_cast<void>(opaque);
+#pragma omp parallel for schedule(static)
+    for (int row = 0; row < h; ++row) {
+      const std::size_t at = static_cast<std::size_t>(row) * w;
+      ToPlanes(in.data() + at, w, false, plane.data() + at, nullptr);
+    }
+#pragma omp parallel for schedule(static)
+    for (int row = 0; row < out_h; ++row) {
+      FromPlanes(plane.data() + static_cast<std::size_t>(row) * w, nullptr, out_w, Fill::kBlack, false,
+                 out.data() + static_cast<std::size_t>(row) * out_w);
+    }
+    const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
+    if (k > 0) ms.push_back(took.count());
+  }
+  std::sort(ms.begin(), ms.end());
+  return ms[ms.size() / 2];
+}
+
+// The adapter's cost: Varnel's .auf2 making a 1920 x 1080 view of a 3840 x
+// 1920 panorama, opaque and with alpha, each fill, both samplers; the share
+// of its conversions; and a small frame whose unticked height setting once
+// sized the buffers.
+int Bench(const std::string& dir, int frames) {
+  FILTER_PLUGIN_TABLE* table = LoadTable(dir, "Varnel");
+  std::vector<Item> items;
+  if (table == nullptr || !ReadTable("Varnel", table, "", &items)) {
+    for (const std::string& f : faults) std::printf("fault: %s\n", f.c_str());
+    return 1;
+  }
+  const auto defaults = SaveValues(items);
+  const char* view = "入力射影=4 縦幅指定を有効化 縦幅指定=1080 横幅＝16/9×縦幅にする 俯仰角=-20 方位角=30";
+  const double conversions = TimeConversions(3840, 1920, 1920, 1080, frames);
+  for (const char* interp : {"near", "bilinear"}) {
+    RestoreValues(items, defaults);
+    SetItems("bench", view, items);
+    SetItems("bench", std::strcmp(interp, "near") == 0 ? "バイリニア補間=0" : "バイリニア補間", items);
+    SetItems("bench", "背景=0", items);
+    const double opaque = TimeCalls(table, 3840, 1920, 1, false, frames);
+    const double alpha = TimeCalls(table, 3840, 1920, 1, true, frames);
+    SetItems("bench", "背景=2", items);
+    const double transparent = TimeCalls(table, 3840, 1920, 1, false, frames);
+    const double transparent_alpha = TimeCalls(table, 3840, 1920, 1, true, frames);
+    std::printf("auf2 case=varnel_view interp=%s opaque_ms=%.2f alpha_ms=%.2f transparent_fill_ms=%.2f "
+                "alpha_transparent_ms=%.2f conversions_ms=%.2f conversions_share=%.1f%% "
+                "alpha_over_opaque=%.2f\n",
+                interp, opaque, alpha, transparent, transparent_alpha, conversions,
+                100.0 * conversions / opaque, alpha / opaque);
+  }
+  // 64 x 48 with the height box unticked: the height setting no longer
+  // sizes the buffers.
+  for (int height : {480, 4096}) {
+    RestoreValues(items, defaults);
+    SetItems("bench", ("縦幅指定=" + std::to_string(height)).c_str(), items);
+    std::printf("auf2 case=small_unticked_height interp=near height_setting=%d ms=%.3f\n", height,
+                TimeCalls(table, 64, 48, 2, false, frames));
+  }
+  for (const std::string& f : faults) std::printf("fault: %s\n", f.c_str());
+  return faults.empty() ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 3 && std::strcmp(argv[1], "--bench") == 0) {
+    return Bench(argv[2], argc > 3 ? std::max(1, std::atoi(argv[3])) : 10);
+  }
   if (argc != 3) {
-    std::fprintf(stderr, "usage: auf2host <plug-in folder> <result folder>\n");
+    std::fprintf(stderr, "usage: auf2host <plug-in folder> <result folder>\n"
+                         "       auf2host --bench <plug-in folder> [frames]\n");
     return 2;
   }
   const std::string dir = argv[1];
@@ -267,21 +399,9 @@ int main(int argc, char** argv) {
   int ran = 0;
   for (const std::string& name : host::PluginNames()) {
     const char* plugin = name.c_str();
-    std::wstring path = Wide(dir + "\\" + plugin + ".auf2");
-    for (wchar_t& ch : path) ch = ch == L'/' ? L'\\' : ch;
     // Loaded for the life of the process, as the editor keeps its plug-ins.
-    HMODULE module = LoadLibraryW(path.c_str());
-    if (module == nullptr) {
-      Fault(plugin, "LoadLibraryW failed, error " + std::to_string(GetLastError()));
-      continue;
-    }
-    auto get_table = reinterpret_cast<GetFilterPluginTableFn>(
-        reinterpret_cast<void*>(GetProcAddress(module, "GetFilterPluginTable")));
-    FILTER_PLUGIN_TABLE* table = get_table != nullptr ? get_table() : nullptr;
-    if (table == nullptr || get_table() != table) {
-      Fault(plugin, "no GetFilterPluginTable, no table, or another table on the second call");
-      continue;
-    }
+    FILTER_PLUGIN_TABLE* table = LoadTable(dir, plugin);
+    if (table == nullptr) continue;
     std::vector<Item> items;
     const std::size_t before = faults.size();
     const bool read = ReadTable(plugin, table, out_dir, &items);

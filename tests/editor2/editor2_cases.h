@@ -5,7 +5,8 @@
 // Items are set by name (UTF-8), as the editor sets them: "方位角=45.5"
 // writes 45.5 into the azimuth track item, "バイリニア補間" ticks that check
 // item ("バイリニア補間=0" unticks it), "入力射影=2" picks choice value 2 of
-// the input projection select. Each case starts from the items' defaults and
+// the input projection select, "背景=2" the fill list's third choice
+// (0 black, 1 green, 2 transparent). Each case starts from the items' defaults and
 // every call keeps the values of the calls before it, as the editor's item
 // structs keep them. The frame is w x h RGBA pixels from `seed`.
 #pragma once
@@ -16,6 +17,7 @@ struct Call {
   int w, h;
   unsigned seed;
   const char* items;
+  bool alpha = false;  // false: every pixel opaque; true: alpha 0, 255 and between
 };
 
 constexpr int kMaxCalls = 6;
@@ -35,7 +37,7 @@ constexpr Case kCases[] = {
     {"varnel_equidistant_nearest", "Varnel", {{320, 240, 2, "入力射影=1 俯仰角=30 方位角=-45"}}},
     {"varnel_equidistant_bilinear_shift", "Varnel",
      {{320, 240, 3, "入力射影=1 バイリニア補間 回転角=15 シフトＸ=12 シフトＹ=-7"}}},
-    {"varnel_orthographic_green", "Varnel", {{256, 256, 4, "入力射影=2 俯仰角=-60 グリーンバック"}}},
+    {"varnel_orthographic_green", "Varnel", {{256, 256, 4, "入力射影=2 俯仰角=-60 背景=1"}}},
     {"varnel_equisolid_bilinear", "Varnel",
      {{256, 256, 5, "入力射影=3 入力画角=200 入力ﾏｽｸ=270 バイリニア補間"}}},
     {"varnel_equirect_nearest", "Varnel", {{384, 192, 6, "入力射影=4 俯仰角=45 方位角=135 回転角=-30"}}},
@@ -61,7 +63,7 @@ constexpr Case kCases[] = {
      {{256, 256, 22, "俯仰角=20 方位角=-30 回転角=45 バイリニア補間"}}},
     {"oskuda_orthographic_mask", "Oskuda", {{256, 256, 23, "入力射影=1 円形出力マスク"}}},
     {"oskuda_equisolid_green", "Oskuda",
-     {{256, 256, 24, "入力射影=2 入力画角=220 入力ﾏｽｸ=240 円形出力マスク グリーンバック"}}},
+     {{256, 256, 24, "入力射影=2 入力画角=220 入力ﾏｽｸ=240 円形出力マスク 背景=1"}}},
     {"oskuda_central_square", "Oskuda",
      {{320, 240, 25, "入力射影=3 入力画角=90 正方形切抜 バイリニア補間"}}},
     {"oskuda_equirect", "Oskuda",
@@ -83,7 +85,7 @@ constexpr Case kCases[] = {
     // 512x256 from 256x256.
     {"trimbel_equidistant_2to1", "Trimbel", {{256, 256, 44, "入力射影=1 横:縦を2:1にする"}}},
     {"trimbel_orthographic", "Trimbel",
-     {{256, 256, 45, "入力射影=2 横:縦を2:1にする バイリニア補間 グリーンバック"}}},
+     {{256, 256, 45, "入力射影=2 横:縦を2:1にする バイリニア補間 背景=1"}}},
     {"trimbel_equisolid", "Trimbel", {{256, 256, 46, "入力射影=3 横:縦を2:1にする 入力画角=200"}}},
     {"trimbel_central", "Trimbel",
      {{320, 240, 47, "入力射影=4 横:縦を2:1にする 入力画角=90 方位角=30 バイリニア補間"}}},
@@ -96,6 +98,24 @@ constexpr Case kCases[] = {
       {256, 128, 51, "方位角=0.01"},
       {512, 256, 52, "方位角=85.55 俯仰角=10"},
       {384, 192, 53, "方位角=170"}}},
+
+    // Transparency: a semi-transparent input under each fill and both
+    // samplers; an opaque input with the transparent fill.
+    {"varnel_alpha", "Varnel",
+     {{320, 240, 61, "入力射影=1 入力画角=150 背景=0", true},
+      {320, 240, 62, "背景=1", true},
+      {320, 240, 63, "背景=2", true},
+      {320, 240, 64, "バイリニア補間 背景=0", true},
+      {320, 240, 65, "背景=1", true},
+      {320, 240, 66, "背景=2", true}}},
+    {"oskuda_alpha", "Oskuda",
+     {{256, 256, 67, "入力画角=160 円形出力マスク バイリニア補間 背景=2", true},
+      {256, 256, 68, "背景=1", true},
+      {256, 256, 69, "バイリニア補間=0 背景=2", false}}},
+    {"trimbel_alpha", "Trimbel",
+     {{256, 256, 70, "入力射影=1 横:縦を2:1にする 背景=2", true},
+      {256, 256, 71, "バイリニア補間 背景=0", true},
+      {256, 256, 72, "背景=2", false}}},
 };
 
 constexpr int kCaseCount = static_cast<int>(sizeof(kCases) / sizeof(kCases[0]));
@@ -106,14 +126,17 @@ inline int CallCount(const Case& c) {
   return n;
 }
 
-// An RGBA frame from a seed: any colour, any alpha (the filters ignore it).
-inline void FillRgba(unsigned char* rgba, int w, int h, unsigned seed) {
+// An RGBA frame from a seed: any colour; alpha 255, or with `alpha` about a
+// fifth each of 0 and 255 and the rest between.
+inline void FillRgba(unsigned char* rgba, int w, int h, unsigned seed, bool alpha) {
   unsigned s = seed * 2654435761u + 0x9E3779B9u;
   for (long i = 0; i < 4L * w * h; ++i) {
     s ^= s << 13;
     s ^= s >> 17;
     s ^= s << 5;
-    rgba[i] = static_cast<unsigned char>(s >> 24);
+    unsigned char v = static_cast<unsigned char>(s >> 24);
+    if (i % 4 == 3) v = !alpha || v > 204 ? 255 : v < 51 ? 0 : v;
+    rgba[i] = v;
   }
 }
 

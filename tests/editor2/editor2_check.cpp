@@ -37,6 +37,10 @@ struct Layout {
   const char* no_input_box;  // UTF-8
 };
 constexpr const char* kSelectName = "入力射影";
+// The green box becomes this list: black, green (the box's caption), transparent.
+constexpr const char* kFillName = "背景";
+constexpr const char* kGreenBox = "グリーンバック";
+enum { kFillBlack = 0, kFillGreen = 1, kFillTransparent = 2 };
 constexpr Layout kLayouts[] = {
     {"Varnel", 0x3Fu, 1, 4, "中心射影(写真)入力"},
     {"Oskuda", 0x3Fu, 1, 4, "等距離射影/ドームマスタ入力"},
@@ -61,7 +65,7 @@ std::string Utf8(const char* sjis) {
 
 // One item the editor must see, and the classic control behind it.
 struct ExpectedItem {
-  enum Kind { kTrack, kCheck, kSelect } kind;
+  enum Kind { kTrack, kCheck, kSelect, kFill } kind;
   std::string name;
   int index;      // classic track or check index
   double scale;   // tracks: classic value = item value x scale
@@ -90,6 +94,10 @@ std::vector<std::string> ExpectedLines(const FILTER_DLL& t, const Layout& layout
       items->push_back(ExpectedItem{ExpectedItem::kSelect, kSelectName, -1, 1.0, 0.0});
     } else if (i > layout.first_input_box && i <= layout.last_input_box) {
       continue;
+    } else if (Utf8(t.check_name[i]) == kGreenBox) {
+      const int chosen = t.check_default[i] != 0 ? kFillGreen : kFillBlack;
+      lines.push_back(SelectLine(kFillName, chosen, std::string("黒=0|") + kGreenBox + "=1|透明=2"));
+      items->push_back(ExpectedItem{ExpectedItem::kFill, kFillName, i, 1.0, static_cast<double>(chosen)});
     } else {
       lines.push_back(CheckLine(Utf8(t.check_name[i]), t.check_default[i] != 0));
       items->push_back(ExpectedItem{ExpectedItem::kCheck, Utf8(t.check_name[i]), i, 1.0,
@@ -132,28 +140,66 @@ int ClassicTrack(double value, double scale, int lo, int hi) {
   return static_cast<int>(std::lround(v));
 }
 
-// The classic plug-in on one call: the output frame as the adapter must hand
-// it to the editor (opaque RGBA; an empty frame as one transparent pixel).
-CallResult ClassicCall(const FILTER_DLL& table, const std::vector<int>& track,
-                       const std::vector<int>& check, const Call& call, int height_setting) {
-  std::vector<unsigned char> rgba(static_cast<std::size_t>(call.w) * call.h * 4);
-  FillRgba(rgba.data(), call.w, call.h, call.seed);
-  // A capacity far above anything the controls can ask for.
-  const int cap_h = std::max(call.h, height_setting) + 2;
-  const int cap_w = std::max({call.w, 2 * cap_h, call.w * cap_h / call.h + 2}) + 2;
+// The frame a classic run handed back, in rows of the capacity's width.
+struct ClassicFrame {
+  int returned = 0, w = 0, h = 0;
+  std::vector<PIXEL_YC> frame;
+};
+
+// One run of the classic plug-in on a YC48 frame of w x h.
+ClassicFrame RunClassic(const FILTER_DLL& table, const std::vector<int>& track, const std::vector<int>& check,
+                             const std::vector<PIXEL_YC>& frame, int w, int h, int cap_w, int cap_h) {
   host::FilterInstance instance(table);
   instance.track = track;
   instance.check = check;
   instance.filter.track = instance.track.data();
   instance.filter.check = instance.check.data();
   host::FrameBuffers buffers(cap_w, cap_h);
-  for (int r = 0; r < call.h; ++r) {
-    for (int c = 0; c < call.w; ++c) {
-      const unsigned char* p = &rgba[(static_cast<std::size_t>(r) * call.w + c) * 4];
-      buffers.a[static_cast<std::size_t>(r) * cap_w + c] = yc48::RgbToYc48(p[0], p[1], p[2]);
-    }
+  for (int r = 0; r < h; ++r)
+    for (int c = 0; c < w; ++c) buffers.a[static_cast<std::size_t>(r) * cap_w + c] = frame[static_cast<std::size_t>(r) * w + c];
+  const host::FrameResult result = host::RunFrame(instance, buffers, w, h);
+  ClassicFrame out{result.returned, result.w, result.h, {}};
+  out.frame.assign(result.frame, result.frame + static_cast<std::size_t>(cap_w) * cap_h);
+  return out;
+}
+
+// round(v * num / den), halves away from zero.
+short Scaled(int v, int num, int den) {
+  return static_cast<short>(std::lround(static_cast<double>(v) * num / den));
+}
+
+// The classic plug-in on one call: the output frame as the adapter must hand
+// it to the editor (an empty frame as one transparent pixel). An opaque input
+// with an opaque fill is the plug-in's frame, opaque. Otherwise the plug-in
+// also runs on the colour premultiplied by alpha and on alpha x 16 in Y with
+// the green fill, which marks what no input direction covers; the colour is
+// the premultiplied result divided by the alpha result.
+CallResult ClassicCall(const FILTER_DLL& table, const std::vector<int>& track, const std::vector<int>& check,
+                       int fill, const Call& call, int height_setting) {
+  std::vector<unsigned char> rgba(static_cast<std::size_t>(call.w) * call.h * 4);
+  FillRgba(rgba.data(), call.w, call.h, call.seed, call.alpha);
+  // A capacity far above anything the controls can ask for.
+  const int cap_h = std::max(call.h, height_setting) + 2;
+  const int cap_w = std::max({call.w, 2 * cap_h, call.w * cap_h / call.h + 2}) + 2;
+  bool opaque = true;
+  std::vector<PIXEL_YC> colour(static_cast<std::size_t>(call.w) * call.h), alpha(colour.size());
+  for (std::size_t i = 0; i < colour.size(); ++i) opaque = opaque && rgba[i * 4 + 3] == 255;
+  for (std::size_t i = 0; i < colour.size(); ++i) {
+    const unsigned char* p = &rgba[i * 4];
+    const PIXEL_YC yc = yc48::RgbToYc48(p[0], p[1], p[2]);
+    const int a = opaque ? 255 : p[3];
+    colour[i] = PIXEL_YC{Scaled(yc.y, a, 255), Scaled(yc.cb, a, 255), Scaled(yc.cr, a, 255)};
+    alpha[i] = PIXEL_YC{static_cast<short>(p[3] * 16), 0, 0};
   }
-  const host::FrameResult frame = host::RunFrame(instance, buffers, call.w, call.h);
+  const ClassicFrame frame = RunClassic(table, track, check, colour, call.w, call.h, cap_w, cap_h);
+  const bool alpha_pass = !opaque || fill == kFillTransparent;
+  ClassicFrame covered;
+  if (alpha_pass) {
+    std::vector<int> green = check;
+    for (int i = 0; i < table.check_n; ++i)
+      if (Utf8(table.check_name[i]) == kGreenBox) green[i] = 1;
+    covered = RunClassic(table, track, green, alpha, call.w, call.h, cap_w, cap_h);
+  }
   CallResult out;
   out.returned = frame.returned;
   out.set_calls = 1;
@@ -167,9 +213,28 @@ CallResult ClassicCall(const FILTER_DLL& table, const std::vector<int>& track,
   out.rgba.resize(static_cast<std::size_t>(frame.w) * frame.h * 4);
   for (int r = 0; r < frame.h; ++r) {
     for (int c = 0; c < frame.w; ++c) {
+      const std::size_t at = static_cast<std::size_t>(r) * cap_w + c;
       unsigned char* d = &out.rgba[(static_cast<std::size_t>(r) * frame.w + c) * 4];
-      yc48::Yc48ToRgb(frame.frame[static_cast<std::size_t>(r) * cap_w + c], &d[0], &d[1], &d[2]);
-      d[3] = 255;
+      PIXEL_YC yc = frame.frame[at];
+      int a = 255;
+      if (alpha_pass) {
+        const PIXEL_YC m = covered.frame[at];
+        if (m.cb != 0 || m.cr != 0) {
+          a = fill == kFillTransparent ? 0 : 255;
+        } else {
+          const int a16 = std::min(std::max(static_cast<int>(m.y), 0), 4080);
+          a = (a16 + 8) / 16;
+          if (!opaque && a > 0) {
+            yc = PIXEL_YC{Scaled(yc.y, 4080, a16), Scaled(yc.cb, 4080, a16), Scaled(yc.cr, 4080, a16)};
+          }
+        }
+      }
+      if (a == 0) {
+        d[0] = d[1] = d[2] = d[3] = 0;
+        continue;
+      }
+      yc48::Yc48ToRgb(yc, &d[0], &d[1], &d[2]);
+      d[3] = static_cast<unsigned char>(a);
     }
   }
   return out;
@@ -215,6 +280,7 @@ int Run(const std::string& so_dir, const std::string& results) {
         }
         std::vector<int> track(table.track_default, table.track_default + table.track_n);
         std::vector<int> check(table.check_default, table.check_default + table.check_n);
+        int fill = kFillBlack;
         for (const ExpectedItem& item : items) {
           const double v = values[item.name];
           if (item.kind == ExpectedItem::kTrack) {
@@ -222,6 +288,9 @@ int Run(const std::string& so_dir, const std::string& results) {
                 ClassicTrack(v, item.scale, table.track_s[item.index], table.track_e[item.index]);
           } else if (item.kind == ExpectedItem::kCheck) {
             check[item.index] = v != 0.0 ? 1 : 0;
+          } else if (item.kind == ExpectedItem::kFill) {
+            fill = static_cast<int>(v);
+            check[item.index] = fill == kFillGreen ? 1 : 0;
           } else {
             for (int box = layout.first_input_box; box <= layout.last_input_box; ++box) {
               check[box] = static_cast<int>(v) == box ? 1 : 0;
@@ -229,7 +298,7 @@ int Run(const std::string& so_dir, const std::string& results) {
           }
         }
         const CallResult expected =
-            ClassicCall(table, track, check, call, height_track >= 0 ? track[height_track] : 0);
+            ClassicCall(table, track, check, fill, call, height_track >= 0 ? track[height_track] : 0);
         CallResult actual;
         std::string verdict;
         long differing = 0;
