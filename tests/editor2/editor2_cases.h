@@ -55,6 +55,9 @@ constexpr Case kCases[] = {
       {384, 216, 12, "方位角=45.26 縦幅指定を有効化 縦幅指定=300"},
       {200, 150, 13, "方位角=179.96"},
       {200, 150, 14, "方位角=-200 縦幅指定を有効化=0"}}},
+    // A small frame with a large height setting whose box is not ticked: the
+    // frame keeps its size (the setting no longer sizes the buffers).
+    {"varnel_unticked_height", "Varnel", {{64, 48, 16, "縦幅指定=4096 入力射影=1"}}},
     // Height 1 rounds down to an empty frame.
     {"varnel_empty_output", "Varnel", {{320, 240, 15, "縦幅指定を有効化 縦幅指定=1"}}},
 
