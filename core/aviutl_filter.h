@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "pixel.h"
 
@@ -139,3 +140,22 @@ static_assert(offsetof(FILTER, track) == 68, "FILTER track offset");
 
 // Every plug-in exports exactly this one function.
 typedef FILTER_DLL* (LENS_PLUGIN_CALL* GetFilterTableFn)(void);
+
+// The frame record a host hands func_proc, as the editor fills it: `edit`
+// holds the w x h frame in rows of max_w pixels, `temp` is the scratch frame
+// of the same capacity; everything else is 0.
+inline FILTER_PROC_INFO MakeFrameInfo(PIXEL_YC* edit, PIXEL_YC* temp, int w, int h, int max_w, int max_h) {
+  FILTER_PROC_INFO info;
+  std::memset(&info, 0, sizeof(info));
+  info.ycp_edit = edit;
+  info.ycp_temp = temp;
+  info.w = w;
+  info.h = h;
+  info.max_w = max_w;
+  info.max_h = max_h;
+  info.org_w = w;
+  info.org_h = h;
+  info.yc_size = static_cast<int>(sizeof(PIXEL_YC));
+  info.line_size = max_w * static_cast<int>(sizeof(PIXEL_YC));
+  return info;
+}

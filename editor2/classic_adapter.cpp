@@ -262,20 +262,9 @@ const PIXEL_YC* RunClassic(const FILTER_DLL& classic, ClassicControls& controls,
   std::memcpy(&fp, &classic, sizeof(FILTER));
   fp.track = controls.track.data();
   fp.check = controls.check.data();
-  FILTER_PROC_INFO info;
-  std::memset(&info, 0, sizeof(info));
-  info.ycp_edit = edit;
-  info.ycp_temp = temp;
-  info.w = w;
-  info.h = h;
-  info.max_w = max_w;
-  info.max_h = max_h;
+  FILTER_PROC_INFO info = MakeFrameInfo(edit, temp, w, h, max_w, max_h);
   info.frame = object.frame;
   info.frame_n = object.frame_total;
-  info.org_w = w;
-  info.org_h = h;
-  info.yc_size = static_cast<int>(sizeof(PIXEL_YC));
-  info.line_size = max_w * static_cast<int>(sizeof(PIXEL_YC));
   if (classic.func_proc(&fp, &info) == 0) return nullptr;
   if ((info.ycp_edit != edit && info.ycp_edit != temp) || info.w < 0 || info.h < 0 || info.w > max_w ||
       info.h > max_h) {

@@ -80,18 +80,7 @@ int RunFrameFromBytes(const FILTER_DLL& table, const std::uint8_t* data, std::si
   std::memcpy(&filter, &table, sizeof(filter));
   filter.track = track.empty() ? nullptr : track.data();
   filter.check = check.empty() ? nullptr : check.data();
-  FILTER_PROC_INFO info;
-  std::memset(&info, 0, sizeof(info));
-  info.ycp_edit = source;
-  info.ycp_temp = scratch;
-  info.w = w;
-  info.h = h;
-  info.max_w = max_w;
-  info.max_h = max_h;
-  info.org_w = w;
-  info.org_h = h;
-  info.yc_size = static_cast<int>(sizeof(PIXEL_YC));
-  info.line_size = max_w * static_cast<int>(sizeof(PIXEL_YC));
+  FILTER_PROC_INFO info = MakeFrameInfo(source, scratch, w, h, max_w, max_h);
 
   const BOOL returned = filter.func_proc(&filter, &info);
 

@@ -98,18 +98,7 @@ FrameResult RunFrame(FilterInstance& instance, FrameBuffers& buffers, int w, int
 
 FrameResult RunFrame(FilterInstance& instance, PIXEL_YC* edit, PIXEL_YC* temp, int w, int h,
                      int max_w, int max_h) {
-  FILTER_PROC_INFO info;
-  std::memset(&info, 0, sizeof(info));
-  info.ycp_edit = edit;
-  info.ycp_temp = temp;
-  info.w = w;
-  info.h = h;
-  info.max_w = max_w;
-  info.max_h = max_h;
-  info.org_w = w;
-  info.org_h = h;
-  info.yc_size = static_cast<int>(sizeof(PIXEL_YC));
-  info.line_size = max_w * static_cast<int>(sizeof(PIXEL_YC));
+  FILTER_PROC_INFO info = MakeFrameInfo(edit, temp, w, h, max_w, max_h);
   FrameResult result;
   result.returned = instance.filter.func_proc(&instance.filter, &info);
   result.w = info.w;

@@ -8,18 +8,7 @@ set -euo pipefail
 wine=$1 wineserver=$2 auf2host=$3 auf2_dir=$4 check=$5 so_dir=$6 results=$7
 
 [ -f "$auf2host" ] || { echo "missing $auf2host: the 64-bit Windows build did not run"; exit 1; }
-prefix_root=$(mktemp -d "${TMPDIR:-/tmp}/lens-wine64.XXXXXX")
-export WINEPREFIX=$prefix_root/prefix
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-cleanup() {
-  local status=$?
-  "$wineserver" -k >/dev/null 2>&1 || true
-  "$wineserver" -w >/dev/null 2>&1 || true
-  rm -rf "$prefix_root" 2>/dev/null || rm -rf "$prefix_root" 2>/dev/null || true
-  exit $status
-}
-trap cleanup EXIT
+source "$(dirname "$0")/../support/wine_prefix.sh" "$wineserver" lens-wine64
 
 rm -rf "$results"
 mkdir -p "$results/wine"

@@ -216,18 +216,7 @@ bool RunCase(const HostCase& c, const FILTER_DLL& table, CaseResult* result, Fau
   const std::size_t capacity = static_cast<std::size_t>(c.max_w) * static_cast<std::size_t>(c.max_h);
   GuardedBuffer edit(capacity, c.seed);
   GuardedBuffer temp(capacity, c.seed ^ 0xA5A5A5A5u);
-  FILTER_PROC_INFO info;
-  std::memset(&info, 0, sizeof(info));
-  info.ycp_edit = edit.data();
-  info.ycp_temp = temp.data();
-  info.w = c.w;
-  info.h = c.h;
-  info.max_w = c.max_w;
-  info.max_h = c.max_h;
-  info.org_w = c.w;
-  info.org_h = c.h;
-  info.yc_size = static_cast<int>(sizeof(PIXEL_YC));
-  info.line_size = c.max_w * static_cast<int>(sizeof(PIXEL_YC));
+  FILTER_PROC_INFO info = MakeFrameInfo(edit.data(), temp.data(), c.w, c.h, c.max_w, c.max_h);
 
   result->returned = filter.func_proc(&filter, &info);
   result->w = info.w;

@@ -8,20 +8,7 @@ set -euo pipefail
 wine=$1 wineserver=$2 aufhost=$3 auf_dir=$4 nativehost=$5 so_dir=$6 results=$7
 
 [ -f "$aufhost" ] || { echo "missing $aufhost: the Windows build did not run"; exit 1; }
-prefix_root=$(mktemp -d "${TMPDIR:-/tmp}/lens-wine.XXXXXX")
-export WINEPREFIX=$prefix_root/prefix
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-# Stop this prefix's wineserver and wait until it has gone before removing
-# the prefix (it may still be writing there); the test's status is kept.
-cleanup() {
-  local status=$?
-  "$wineserver" -k >/dev/null 2>&1 || true
-  "$wineserver" -w >/dev/null 2>&1 || true
-  rm -rf "$prefix_root" 2>/dev/null || rm -rf "$prefix_root" 2>/dev/null || true
-  exit $status
-}
-trap cleanup EXIT
+source "$(dirname "$0")/../support/wine_prefix.sh" "$wineserver" lens-wine
 
 rm -rf "$results"
 mkdir -p "$results/linux"
