@@ -15,15 +15,18 @@ constexpr int kChunk = 256;
 // round(p / 255), halves away from zero (255 is odd: no quotient is a half).
 inline int DivideBy255Rounded(int p) { return p >= 0 ? (p + 127) / 255 : -((127 - p) / 255); }
 
-// round(v * 4080 / a) for 0 < a <= 4080, halves away from zero. In double
-// the product is exact and the one division rounds correctly, so a quotient
-// that is not a half lies at least 1 / 8160 from one and rounds as the exact
-// quotient does.
-inline short UndoPremultiply(int v, int a) {
-  const double q = static_cast<double>(v * (255 * kAlphaScale)) / static_cast<double>(a);
-  const double r = q >= 0.0 ? q + 0.5 : q - 0.5;
-  const double clamped = r < -32768.0 ? -32768.0 : r > 32767.0 ? 32767.0 : r;
-  return static_cast<short>(clamped);  // truncation toward zero: the rounding above
+// round(v * 4080 / a) for 0 < a <= 4080, halves away from zero. The
+// candidate comes from the product with 1 / a; the integer test below
+// accepts it only if it is that rounding (|q - k| < 1/2, or a half rounded
+// away from zero), else the exact integer quotient is taken.
+inline short UndoPremultiply(int v, int a, double inverse) {
+  const int num = v * (255 * kAlphaScale);
+  const double q = static_cast<double>(num) * inverse;
+  int k = static_cast<int>(q >= 0.0 ? q + 0.5 : q - 0.5);
+  const long long e = 2LL * num - 2LL * k * a;  // 2 a (q - k)
+  const bool rounded = (e > -a && e < a) || (e == -a && num > 0) || (e == a && num < 0);
+  if (!rounded) k = num >= 0 ? (2 * num + a) / (2 * a) : -((a - 2 * num) / (2 * a));
+  return static_cast<short>(k < -32768 ? -32768 : k > 32767 ? 32767 : k);
 }
 
 // One chunk of RGBA to YC48 through the vectorised row conversion: the
@@ -104,9 +107,10 @@ void FromPlanes(const PIXEL_YC* colour, const PIXEL_YC* alpha, int w, Fill fill,
           const int scaled = m.y < 0 ? 0 : m.y > kOpaque ? kOpaque : m.y;
           alpha8 = (scaled + kAlphaScale / 2) / kAlphaScale;
           if (divide && alpha8 != 0) {
-            p.y = UndoPremultiply(p.y, scaled);
-            p.cb = UndoPremultiply(p.cb, scaled);
-            p.cr = UndoPremultiply(p.cr, scaled);
+            const double inverse = 1.0 / static_cast<double>(scaled);
+            p.y = UndoPremultiply(p.y, scaled, inverse);
+            p.cb = UndoPremultiply(p.cb, scaled, inverse);
+            p.cr = UndoPremultiply(p.cr, scaled, inverse);
           }
         }
         // A transparent pixel is black as well.
