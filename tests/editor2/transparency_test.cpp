@@ -13,16 +13,31 @@ namespace {
 using editor2::Fill;
 using editor2::PIXEL_RGBA;
 
+// One row through both planes and back, as the adapter runs it when the
+// frame function leaves the planes unchanged (black fill, premultiplied).
+struct Planes {
+  std::vector<PIXEL_YC> colour, alpha;
+  std::vector<PIXEL_RGBA> out;
+};
+
+Planes RoundTrip(const std::vector<PIXEL_RGBA>& in) {
+  const int w = static_cast<int>(in.size());
+  Planes p{std::vector<PIXEL_YC>(in.size()), std::vector<PIXEL_YC>(in.size()), std::vector<PIXEL_RGBA>(in.size())};
+  editor2::ToPlanes(in.data(), w, true, p.colour.data(), p.alpha.data());
+  editor2::FromPlanes(p.colour.data(), p.alpha.data(), w, Fill::kBlack, true, p.out.data());
+  return p;
+}
+
 TEST(Transparency, OpaqueInputIsTheClassicConversion) {
   std::vector<PIXEL_RGBA> in;
   for (int v = 0; v < 256; v += 5) {
     in.push_back(PIXEL_RGBA{static_cast<std::uint8_t>(v), 17, static_cast<std::uint8_t>(255 - v), 255});
   }
   const int w = static_cast<int>(in.size());
-  std::vector<PIXEL_YC> colour(in.size()), alpha(in.size());
-  editor2::ToPlanes(in.data(), w, true, colour.data(), alpha.data());
-  std::vector<PIXEL_RGBA> out(in.size());
-  editor2::FromPlanes(colour.data(), alpha.data(), w, Fill::kBlack, true, out.data());
+  const Planes planes = RoundTrip(in);
+  const std::vector<PIXEL_YC>& colour = planes.colour;
+  const std::vector<PIXEL_YC>& alpha = planes.alpha;
+  const std::vector<PIXEL_RGBA>& out = planes.out;
   for (int i = 0; i < w; ++i) {
     const PIXEL_YC expected = yc48::RgbToYc48(in[i].r, in[i].g, in[i].b);
     EXPECT_EQ(colour[i].y, expected.y);
@@ -39,10 +54,7 @@ TEST(Transparency, PremultipliedColourDividesBack) {
   std::vector<PIXEL_RGBA> in;
   for (int a = 1; a < 256; ++a) in.push_back(PIXEL_RGBA{200, 40, 120, static_cast<std::uint8_t>(a)});
   const int w = static_cast<int>(in.size());
-  std::vector<PIXEL_YC> colour(in.size()), alpha(in.size());
-  editor2::ToPlanes(in.data(), w, true, colour.data(), alpha.data());
-  std::vector<PIXEL_RGBA> out(in.size());
-  editor2::FromPlanes(colour.data(), alpha.data(), w, Fill::kBlack, true, out.data());
+  const std::vector<PIXEL_RGBA> out = RoundTrip(in).out;
   for (int i = 0; i < w; ++i) {
     EXPECT_EQ(out[i].a, in[i].a);
     const int tolerance = in[i].a >= 32 ? 1 : 8;  // one 12-bit step is up to 255 / a 8-bit levels
