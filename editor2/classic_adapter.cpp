@@ -64,6 +64,7 @@ bool DescribeClassic(const FILTER_DLL& t, ClassicFilter* filter) {
     const captions::Control* control = captions::FindCheck(t.check_name[i]);
     if (control == &captions::kUseHeight) f.use_height_box = i;
     if (control == &captions::kGreenBack) f.green_box = i;
+    if (control == &captions::kBilinear) f.bilinear_box = i;
   }
   // The input boxes: one run of check boxes, each naming a lens model. Every
   // filter takes all of them; no box ticked stands for the one left without
@@ -237,6 +238,11 @@ struct FrameBuffers {
   std::vector<PIXEL_RGBA> rgba;
   std::vector<PIXEL_YC> colour, colour_temp, alpha, alpha_temp;
   std::vector<PIXEL_RGBA> out;
+  // The index plane of a w x h input in rows of `index_stride`, kept while
+  // the shape stays: the classic filters read their input frame and write
+  // only the other one (the frame tests check that they leave it untouched).
+  std::vector<PIXEL_YC> index;
+  int index_w = 0, index_h = 0, index_stride = 0;
 };
 
 template <typename T>
@@ -248,6 +254,20 @@ void Reserve(std::vector<T>& v, std::size_t n) {
 FrameBuffers& ThreadBuffers() {
   static thread_local FrameBuffers buffers;
   return buffers;
+}
+
+void BuildIndexPlane(FrameBuffers& b, int w, int h, int max_w, std::size_t capacity) {
+  if (b.index_w == w && b.index_h == h && b.index_stride == max_w && b.index.size() == capacity) return;
+  b.index_w = 0;
+  Reserve(b.index, capacity);
+#pragma omp parallel for schedule(static)
+  for (int row = 0; row < h; ++row) {
+    ToIndexRow(static_cast<std::uint32_t>(row) * static_cast<std::uint32_t>(w), w,
+               b.index.data() + static_cast<std::size_t>(row) * max_w);
+  }
+  b.index_w = w;
+  b.index_h = h;
+  b.index_stride = max_w;
 }
 
 // The classic func_proc on one YC48 frame in `edit` (w x h in rows of
@@ -304,39 +324,61 @@ bool ClassicAdapter::ProcessVideo(FILTER_PROC_VIDEO* video) const {
     const std::size_t capacity = static_cast<std::size_t>(max_w) * static_cast<std::size_t>(max_h);
     Reserve(buffers.rgba, in_pixels);
     video->get_image_data(buffers.rgba.data());
-
-    const bool opaque = AllOpaque(buffers.rgba.data(), in_pixels);
-    // The alpha pass runs for an input with transparency, and for the
-    // transparent fill, which needs to know what is covered.
-    const bool alpha_pass = (!opaque || controls.fill == Fill::kTransparent) && filter_.green_box >= 0;
-    const bool premultiply = !opaque && !kEditorAlphaPremultiplied;
-    Reserve(buffers.colour, capacity);
     Reserve(buffers.colour_temp, capacity);
-    Reserve(buffers.alpha, alpha_pass ? capacity : 0);
-    Reserve(buffers.alpha_temp, alpha_pass ? capacity : 0);
-    PIXEL_YC* const alpha_plane = alpha_pass ? buffers.alpha.data() : nullptr;
-    // Rows of w pixels in, rows of max_w pixels (the classic stride) out.
-#pragma omp parallel for schedule(static)
-    for (int row = 0; row < h; ++row) {
-      const std::size_t at = static_cast<std::size_t>(row) * max_w;
-      ToPlanes(buffers.rgba.data() + static_cast<std::size_t>(row) * w, w, premultiply,
-               buffers.colour.data() + at, alpha_plane != nullptr ? alpha_plane + at : nullptr);
-    }
 
+    // Colour (and alpha) come from the input by index for the nearest
+    // sampler, from the re-projected planes for the bilinear one.
+    const bool by_index = filter_.bilinear_box >= 0 && controls.check[filter_.bilinear_box] == 0 &&
+                          filter_.green_box >= 0 && in_pixels <= kMaxIndexedPixels;
+    const bool premultiply = !kEditorAlphaPremultiplied && filter_.green_box >= 0;
     int out_w = 0;
     int out_h = 0;
-    const PIXEL_YC* const colour = RunClassic(*classic_, controls, *video->object, buffers.colour.data(),
-                                              buffers.colour_temp.data(), w, h, max_w, max_h, &out_w, &out_h);
-    if (colour == nullptr) return false;
+    const PIXEL_YC* colour = nullptr;
     const PIXEL_YC* alpha = nullptr;
-    if (alpha_pass) {
-      ClassicControls green = controls;
-      green.check[static_cast<std::size_t>(filter_.green_box)] = 1;
-      int alpha_w = 0;
-      int alpha_h = 0;
-      alpha = RunClassic(*classic_, green, *video->object, buffers.alpha.data(), buffers.alpha_temp.data(), w, h,
-                         max_w, max_h, &alpha_w, &alpha_h);
-      if (alpha == nullptr || alpha_w != out_w || alpha_h != out_h) return false;
+    bool divide = false;
+    if (by_index) {
+      Reserve(buffers.colour, 0);
+      Reserve(buffers.alpha, 0);
+      Reserve(buffers.alpha_temp, 0);
+      BuildIndexPlane(buffers, w, h, max_w, capacity);
+      colour = RunClassic(*classic_, controls, *video->object, buffers.index.data(), buffers.colour_temp.data(), w,
+                          h, max_w, max_h, &out_w, &out_h);
+      // A frame handed back in the index plane itself has changed it.
+      if (colour == nullptr || colour == buffers.index.data()) buffers.index_w = 0;
+      if (colour == nullptr) return false;
+    } else {
+      Reserve(buffers.index, 0);
+      buffers.index_w = 0;
+      Reserve(buffers.colour, capacity);
+      bool opaque = true;
+#pragma omp parallel for schedule(static) reduction(&& : opaque)
+      for (int row = 0; row < h; ++row) {
+        opaque = ToColourRow(buffers.rgba.data() + static_cast<std::size_t>(row) * w, w, premultiply,
+                             buffers.colour.data() + static_cast<std::size_t>(row) * max_w) && opaque;
+      }
+      // The alpha pass runs for an input with transparency, and for the
+      // transparent fill, which needs to know what is covered.
+      const bool alpha_pass = (!opaque || controls.fill == Fill::kTransparent) && filter_.green_box >= 0;
+      divide = premultiply && !opaque;
+      Reserve(buffers.alpha, alpha_pass ? capacity : 0);
+      Reserve(buffers.alpha_temp, alpha_pass ? capacity : 0);
+      colour = RunClassic(*classic_, controls, *video->object, buffers.colour.data(), buffers.colour_temp.data(), w,
+                          h, max_w, max_h, &out_w, &out_h);
+      if (colour == nullptr) return false;
+      if (alpha_pass) {
+#pragma omp parallel for schedule(static)
+        for (int row = 0; row < h; ++row) {
+          ToAlphaRow(buffers.rgba.data() + static_cast<std::size_t>(row) * w, w,
+                     buffers.alpha.data() + static_cast<std::size_t>(row) * max_w);
+        }
+        ClassicControls green = controls;
+        green.check[static_cast<std::size_t>(filter_.green_box)] = 1;
+        int alpha_w = 0;
+        int alpha_h = 0;
+        alpha = RunClassic(*classic_, green, *video->object, buffers.alpha.data(), buffers.alpha_temp.data(), w, h,
+                           max_w, max_h, &alpha_w, &alpha_h);
+        if (alpha == nullptr || alpha_w != out_w || alpha_h != out_h) return false;
+      }
     }
     if (out_w == 0 || out_h == 0) {
       // The controls asked for an empty frame: one transparent pixel stands
@@ -350,8 +392,12 @@ bool ClassicAdapter::ProcessVideo(FILTER_PROC_VIDEO* video) const {
 #pragma omp parallel for schedule(static)
     for (int row = 0; row < out_h; ++row) {
       const std::size_t at = static_cast<std::size_t>(row) * max_w;
-      FromPlanes(colour + at, alpha != nullptr ? alpha + at : nullptr, out_w, controls.fill, premultiply,
-                 buffers.out.data() + static_cast<std::size_t>(row) * out_w);
+      PIXEL_RGBA* const out = buffers.out.data() + static_cast<std::size_t>(row) * out_w;
+      if (by_index) {
+        FromIndexRow(colour + at, out_w, buffers.rgba.data(), in_pixels, controls.fill, premultiply, out);
+      } else {
+        FromPlanes(colour + at, alpha != nullptr ? alpha + at : nullptr, out_w, controls.fill, divide, out);
+      }
     }
     video->set_image_data(buffers.out.data(), out_w, out_h);
     return true;

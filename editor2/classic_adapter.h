@@ -29,6 +29,7 @@ struct ClassicFilter {
   const char* no_input_box_name = nullptr;  // the choice meaning "no input box ticked"
   int use_height_box = -1;  // the box that lets the height track set the output, or -1
   int green_box = -1;       // the green fill's box, offered as the fill list, or -1
+  int bilinear_box = -1;    // the box that picks the bilinear sampler over the nearest, or -1
 };
 
 // The description of a classic table; false if its input boxes are not one
@@ -76,7 +77,8 @@ class ClassicAdapter {
 
   // One frame: RGBA -> YC48, the classic func_proc, YC48 -> RGBA, with the
   // input's alpha and a transparent fill carried by a second run on the
-  // alpha plane (transparency.h). Returns false (the editor then stops processing this frame) only when the
+  // alpha plane; with the nearest sampler, one run on the index plane
+  // (transparency.h). Returns false (the editor then stops processing this frame) only when the
   // frame cannot be processed at all: no memory, or the plug-in handed back
   // something unusable.
   bool ProcessVideo(FILTER_PROC_VIDEO* video) const;

@@ -12,49 +12,72 @@ namespace {
 // Pixels per chunk: the channel planes of one chunk stay in the L1 cache.
 constexpr int kChunk = 256;
 
-// round(p / 255), halves away from zero (255 is odd: no quotient is a half).
-inline int DivideBy255Rounded(int p) { return p >= 0 ? (p + 127) / 255 : -((127 - p) / 255); }
+// The alpha plane's mark of an uncovered pixel: any chroma but 0.
+constexpr PIXEL_YC kFillMark{0, 1, 1};
 
-// round(v * 4080 / a) for 0 < a <= 4080, halves away from zero. The
-// candidate comes from the product with 1 / a; the integer test below
-// accepts it only if it is that rounding (|q - k| < 1/2, or a half rounded
-// away from zero), else the exact integer quotient is taken.
-inline short UndoPremultiply(int v, int a, double inverse) {
-  const int num = v * (255 * kAlphaScale);
-  const double q = static_cast<double>(num) * inverse;
-  int k = static_cast<int>(q >= 0.0 ? q + 0.5 : q - 0.5);
-  const long long e = 2LL * num - 2LL * k * a;  // 2 a (q - k)
-  const bool rounded = (e > -a && e < a) || (e == -a && num > 0) || (e == a && num < 0);
-  if (!rounded) k = num >= 0 ? (2 * num + a) / (2 * a) : -((a - 2 * num) / (2 * a));
-  return static_cast<short>(k < -32768 ? -32768 : k > 32767 ? 32767 : k);
+struct Channels {
+  std::int32_t r[kChunk], g[kChunk], b[kChunk], a[kChunk];
+};
+
+inline void Unpack(const PIXEL_RGBA& p, Channels& c, int i) {
+  std::uint32_t v;
+  std::memcpy(&v, &p, sizeof(v));
+  c.r[i] = static_cast<std::int32_t>(v & 0xFFu);
+  c.g[i] = static_cast<std::int32_t>(v >> 8 & 0xFFu);
+  c.b[i] = static_cast<std::int32_t>(v >> 16 & 0xFFu);
+  c.a[i] = static_cast<std::int32_t>(v >> 24);
 }
 
-// One chunk of RGBA to YC48 through the vectorised row conversion: the
-// channels are taken from each pixel's 32 bits (r lowest in memory).
-void ChunkToYc48(const PIXEL_RGBA* in, int n, PIXEL_YC* out, std::int32_t* alpha) {
-  std::int32_t r[kChunk], g[kChunk], b[kChunk];
-  for (int i = 0; i < n; ++i) {
-    std::uint32_t v;
-    std::memcpy(&v, &in[i], sizeof(v));
-    r[i] = static_cast<std::int32_t>(v & 0xFFu);
-    g[i] = static_cast<std::int32_t>(v >> 8 & 0xFFu);
-    b[i] = static_cast<std::int32_t>(v >> 16 & 0xFFu);
-    alpha[i] = static_cast<std::int32_t>(v >> 24);
-  }
-  yc48::RgbRowToYc48(r, g, b, n, out);
+// Whether every alpha of the chunk is 255.
+inline bool Opaque(const std::int32_t* a, int n) {
+  std::int32_t all = 255;
+  for (int i = 0; i < n; ++i) all &= a[i];
+  return all == 255;
 }
 
-// The colour of n pixels times alpha / 255, rounded.
+// The loops below are vectorised; on 64-bit Windows each also has an AVX2
+// copy (vector_clones.h).
 HOST_INLINE void PremultiplyLoop(PIXEL_YC* __restrict out, const std::int32_t* __restrict a, int n) {
   for (int i = 0; i < n; ++i) {
-    out[i].y = static_cast<short>(DivideBy255Rounded(out[i].y * a[i]));
-    out[i].cb = static_cast<short>(DivideBy255Rounded(out[i].cb * a[i]));
-    out[i].cr = static_cast<short>(DivideBy255Rounded(out[i].cr * a[i]));
+    out[i].y = static_cast<short>(Premultiplied(out[i].y, a[i]));
+    out[i].cb = static_cast<short>(Premultiplied(out[i].cb, a[i]));
+    out[i].cr = static_cast<short>(Premultiplied(out[i].cr, a[i]));
+  }
+}
+
+// Straight colour and 8-bit alpha from the re-projected colour and alpha
+// planes, the colour divided by alpha where `kDivide`. A transparent pixel
+// is black as well.
+template <bool kDivide>
+HOST_INLINE void StraightLoop(const PIXEL_YC* __restrict colour, const PIXEL_YC* __restrict alpha, int n,
+                              int fill_alpha, PIXEL_YC* __restrict straight, std::int32_t* __restrict alpha8) {
+  for (int i = 0; i < n; ++i) {
+    const PIXEL_YC m = alpha[i];
+    const PIXEL_YC p = colour[i];
+    const bool uncovered = (m.cb | m.cr) != 0;
+    const int scaled = m.y < 0 ? 0 : m.y > kOpaqueScaled ? kOpaqueScaled : m.y;
+    const int a = uncovered ? fill_alpha : (scaled + kAlphaScale / 2) / kAlphaScale;
+    // Divided always and chosen by masks, so that the loop has no branch
+    // (the compiler will not turn a branch around a load or a division
+    // that may trap into a select).
+    const int divisor = scaled > 0 ? scaled : 1;
+    const int undo = -static_cast<int>(kDivide && !uncovered);
+    const short y = static_cast<short>((Unpremultiplied(p.y, divisor) & undo) | (p.y & ~undo));
+    const short cb = static_cast<short>((Unpremultiplied(p.cb, divisor) & undo) | (p.cb & ~undo));
+    const short cr = static_cast<short>((Unpremultiplied(p.cr, divisor) & undo) | (p.cr & ~undo));
+    const short keep = static_cast<short>(-static_cast<int>(a != 0));
+    straight[i] = PIXEL_YC{static_cast<short>(y & keep), static_cast<short>(cb & keep), static_cast<short>(cr & keep)};
+    alpha8[i] = a;
   }
 }
 
 #if HOST_HAS_AVX2_COPY
 HOST_AVX2_COPY void PremultiplyAvx2(PIXEL_YC* out, const std::int32_t* a, int n) { PremultiplyLoop(out, a, n); }
+HOST_AVX2_COPY void StraightAvx2(const PIXEL_YC* colour, const PIXEL_YC* alpha, int n, int fill_alpha, bool divide,
+                                 PIXEL_YC* straight, std::int32_t* alpha8) {
+  if (divide) return StraightLoop<true>(colour, alpha, n, fill_alpha, straight, alpha8);
+  StraightLoop<false>(colour, alpha, n, fill_alpha, straight, alpha8);
+}
 #endif
 
 void Premultiply(PIXEL_YC* out, const std::int32_t* a, int n) {
@@ -64,67 +87,176 @@ void Premultiply(PIXEL_YC* out, const std::int32_t* a, int n) {
   PremultiplyLoop(out, a, n);
 }
 
-}  // namespace
-
-bool AllOpaque(const PIXEL_RGBA* rgba, std::size_t count) {
-  unsigned all = 255;
-  for (std::size_t i = 0; i < count; ++i) all &= rgba[i].a;
-  return all == 255;
+void Straight(const PIXEL_YC* colour, const PIXEL_YC* alpha, int n, int fill_alpha, bool divide, PIXEL_YC* straight,
+              std::int32_t* alpha8) {
+#if HOST_HAS_AVX2_COPY
+  if (HasAvx2()) return StraightAvx2(colour, alpha, n, fill_alpha, divide, straight, alpha8);
+#endif
+  if (divide) return StraightLoop<true>(colour, alpha, n, fill_alpha, straight, alpha8);
+  StraightLoop<false>(colour, alpha, n, fill_alpha, straight, alpha8);
 }
 
-void ToPlanes(const PIXEL_RGBA* in, int w, bool premultiply, PIXEL_YC* colour, PIXEL_YC* alpha) {
-  std::int32_t a[kChunk];
-  for (int c0 = 0; c0 < w; c0 += kChunk) {
-    const int n = w - c0 < kChunk ? w - c0 : kChunk;
-    PIXEL_YC* const out = colour + c0;
-    ChunkToYc48(in + c0, n, out, a);
-    if (premultiply) Premultiply(out, a, n);
-    if (alpha != nullptr) {
-      for (int i = 0; i < n; ++i) alpha[c0 + i] = PIXEL_YC{static_cast<short>(a[i] * kAlphaScale), 0, 0};
-    }
+// The input pixels the marks name (0 for the fill), and -1 in `sampled`
+// for each mark of an input pixel.
+HOST_INLINE void GatherLoop(const PIXEL_YC* __restrict marks, int n, const std::uint32_t* __restrict rgba,
+                            std::int32_t limit, std::uint32_t* __restrict words, std::int32_t* __restrict sampled) {
+  std::int32_t index[kChunk];
+  for (int i = 0; i < n; ++i) {
+    const std::int32_t y = marks[i].y;
+    const std::int32_t cb = marks[i].cb;
+    const std::int32_t cr = marks[i].cr;
+    const std::int32_t at = y | cb << 15;
+    const bool mark = cr == 1 && y >= 0 && cb >= 0 && at < limit;
+    index[i] = mark ? at : 0;
+    sampled[i] = -static_cast<std::int32_t>(mark);
+  }
+  for (int i = 0; i < n; ++i) words[i] = rgba[index[i]] & static_cast<std::uint32_t>(sampled[i]);
+}
+
+// The planes of the gathered pixels: a sampled pixel's colour and alpha
+// x 16; the fill keeps its colour and takes the fill mark.
+HOST_INLINE void MarksLoop(const PIXEL_YC* __restrict marks, int n, const std::int32_t* __restrict sampled,
+                           const std::int32_t* __restrict a, PIXEL_YC* __restrict colour, PIXEL_YC* __restrict alpha) {
+  for (int i = 0; i < n; ++i) {
+    const short s = static_cast<short>(sampled[i]);
+    const PIXEL_YC m = marks[i];
+    const PIXEL_YC p = colour[i];
+    colour[i] = PIXEL_YC{static_cast<short>((p.y & s) | (m.y & ~s)), static_cast<short>((p.cb & s) | (m.cb & ~s)),
+                         static_cast<short>((p.cr & s) | (m.cr & ~s))};
+    alpha[i] = PIXEL_YC{static_cast<short>((a[i] * kAlphaScale & s) | (kFillMark.y & ~s)),
+                        static_cast<short>(kFillMark.cb & ~s), static_cast<short>(kFillMark.cr & ~s)};
   }
 }
 
-void FromPlanes(const PIXEL_YC* colour, const PIXEL_YC* alpha, int w, Fill fill, bool divide,
-                PIXEL_RGBA* out) {
-  constexpr int kOpaque = 255 * kAlphaScale;
-  std::int32_t r[kChunk], g[kChunk], b[kChunk], a[kChunk];
+#if HOST_HAS_AVX2_COPY
+HOST_AVX2_COPY void GatherAvx2(const PIXEL_YC* marks, int n, const std::uint32_t* rgba, std::int32_t limit,
+                               std::uint32_t* words, std::int32_t* sampled) {
+  GatherLoop(marks, n, rgba, limit, words, sampled);
+}
+HOST_AVX2_COPY void MarksAvx2(const PIXEL_YC* marks, int n, const std::int32_t* sampled, const std::int32_t* a,
+                              PIXEL_YC* colour, PIXEL_YC* alpha) {
+  MarksLoop(marks, n, sampled, a, colour, alpha);
+}
+#endif
+
+void Gather(const PIXEL_YC* marks, int n, const PIXEL_RGBA* rgba, std::int32_t limit, std::uint32_t* words,
+            std::int32_t* sampled) {
+  const std::uint32_t* input = reinterpret_cast<const std::uint32_t*>(rgba);
+#if HOST_HAS_AVX2_COPY
+  if (HasAvx2()) return GatherAvx2(marks, n, input, limit, words, sampled);
+#endif
+  GatherLoop(marks, n, input, limit, words, sampled);
+}
+
+// Whether every pixel of the chunk is an opaque input pixel: 8-bit RGB
+// comes back unchanged through YC48 (every colour is tested), and an
+// opaque colour is neither premultiplied nor divided, so such a chunk is
+// the input pixels themselves.
+inline bool AllOpaqueSamples(const std::uint32_t* words, const std::int32_t* sampled, int n) {
+  std::uint32_t all = 0xFFFFFFFFu;
+  for (int i = 0; i < n; ++i) all &= static_cast<std::uint32_t>(sampled[i]) & (words[i] | 0x00FFFFFFu);
+  return all == 0xFFFFFFFFu;
+}
+
+void Marks(const PIXEL_YC* marks, int n, const std::int32_t* sampled, const std::int32_t* a, PIXEL_YC* colour,
+           PIXEL_YC* alpha) {
+#if HOST_HAS_AVX2_COPY
+  if (HasAvx2()) return MarksAvx2(marks, n, sampled, a, colour, alpha);
+#endif
+  MarksLoop(marks, n, sampled, a, colour, alpha);
+}
+
+// Whether a covered pixel of the alpha plane is below 255.
+inline bool AnyTranslucent(const PIXEL_YC* alpha, int n) {
+  int any = 0;
+  for (int i = 0; i < n; ++i) any |= (alpha[i].cb | alpha[i].cr) == 0 && alpha[i].y < kOpaqueScaled;
+  return any != 0;
+}
+
+// n output pixels from colour and alpha planes (alpha null: opaque).
+void FinishChunk(const PIXEL_YC* colour, const PIXEL_YC* alpha, int n, Fill fill, bool divide, PIXEL_RGBA* out) {
+  Channels c;
   PIXEL_YC straight[kChunk];
+  const PIXEL_YC* yc = colour;
+  if (alpha == nullptr) {
+    for (int i = 0; i < n; ++i) c.a[i] = 255;
+  } else {
+    // Dividing by the alpha of an opaque pixel gives the colour back: a
+    // chunk without a covered pixel below 255 skips the division.
+    Straight(colour, alpha, n, fill == Fill::kTransparent ? 0 : 255, divide && AnyTranslucent(alpha, n), straight,
+             c.a);
+    yc = straight;
+  }
+  yc48::Yc48RowToRgb(yc, n, c.r, c.g, c.b);
+  for (int i = 0; i < n; ++i) {
+    const std::uint32_t v = static_cast<std::uint32_t>(c.r[i]) | static_cast<std::uint32_t>(c.g[i]) << 8 |
+                            static_cast<std::uint32_t>(c.b[i]) << 16 | static_cast<std::uint32_t>(c.a[i]) << 24;
+    std::memcpy(&out[i], &v, sizeof(v));
+  }
+}
+
+inline int ChunkAt(int c0, int w) { return w - c0 < kChunk ? w - c0 : kChunk; }
+
+}  // namespace
+
+bool ToColourRow(const PIXEL_RGBA* in, int w, bool premultiply, PIXEL_YC* colour) {
+  Channels c;
+  bool opaque = true;
   for (int c0 = 0; c0 < w; c0 += kChunk) {
-    const int n = w - c0 < kChunk ? w - c0 : kChunk;
-    const PIXEL_YC* yc = colour + c0;
-    if (alpha == nullptr) {
-      for (int i = 0; i < n; ++i) a[i] = 255;
-    } else {
-      for (int i = 0; i < n; ++i) {
-        const PIXEL_YC m = alpha[c0 + i];
-        PIXEL_YC p = yc[i];
-        int alpha8;
-        if (m.cb != 0 || m.cr != 0) {
-          // The fill: no input direction covers this pixel.
-          alpha8 = fill == Fill::kTransparent ? 0 : 255;
-        } else {
-          const int scaled = m.y < 0 ? 0 : m.y > kOpaque ? kOpaque : m.y;
-          alpha8 = (scaled + kAlphaScale / 2) / kAlphaScale;
-          if (divide && alpha8 != 0) {
-            const double inverse = 1.0 / static_cast<double>(scaled);
-            p.y = UndoPremultiply(p.y, scaled, inverse);
-            p.cb = UndoPremultiply(p.cb, scaled, inverse);
-            p.cr = UndoPremultiply(p.cr, scaled, inverse);
-          }
-        }
-        // A transparent pixel is black as well.
-        straight[i] = alpha8 == 0 ? PIXEL_YC{0, 0, 0} : p;
-        a[i] = alpha8;
-      }
-      yc = straight;
+    const int n = ChunkAt(c0, w);
+    for (int i = 0; i < n; ++i) Unpack(in[c0 + i], c, i);
+    yc48::RgbRowToYc48(c.r, c.g, c.b, n, colour + c0);
+    if (!Opaque(c.a, n)) {
+      opaque = false;
+      if (premultiply) Premultiply(colour + c0, c.a, n);
     }
-    yc48::Yc48RowToRgb(yc, n, r, g, b);
+  }
+  return opaque;
+}
+
+void ToAlphaRow(const PIXEL_RGBA* in, int w, PIXEL_YC* alpha) {
+  for (int i = 0; i < w; ++i) alpha[i] = PIXEL_YC{static_cast<short>(in[i].a * kAlphaScale), 0, 0};
+}
+
+void ToIndexRow(std::uint32_t first, int w, PIXEL_YC* out) {
+  for (int i = 0; i < w; ++i) {
+    const std::uint32_t index = first + static_cast<std::uint32_t>(i);
+    out[i] = PIXEL_YC{static_cast<short>(index & 0x7FFFu), static_cast<short>(index >> 15), 1};
+  }
+}
+
+void FromPlanes(const PIXEL_YC* colour, const PIXEL_YC* alpha, int w, Fill fill, bool divide, PIXEL_RGBA* out) {
+  for (int c0 = 0; c0 < w; c0 += kChunk) {
+    FinishChunk(colour + c0, alpha != nullptr ? alpha + c0 : nullptr, ChunkAt(c0, w), fill, divide, out + c0);
+  }
+}
+
+void FromIndexRow(const PIXEL_YC* marks, int w, const PIXEL_RGBA* rgba, std::size_t count, Fill fill,
+                  bool premultiply, PIXEL_RGBA* out) {
+  Channels c;
+  std::uint32_t words[kChunk];
+  std::int32_t sampled[kChunk];
+  PIXEL_YC colour[kChunk], alpha[kChunk];
+  const std::int32_t limit = static_cast<std::int32_t>(count < kMaxIndexedPixels ? count : kMaxIndexedPixels);
+  for (int c0 = 0; c0 < w; c0 += kChunk) {
+    const int n = ChunkAt(c0, w);
+    Gather(marks + c0, n, rgba, limit, words, sampled);
+    if (AllOpaqueSamples(words, sampled, n)) {
+      std::memcpy(out + c0, words, sizeof(std::uint32_t) * static_cast<std::size_t>(n));
+      continue;
+    }
     for (int i = 0; i < n; ++i) {
-      const std::uint32_t v = static_cast<std::uint32_t>(r[i]) | static_cast<std::uint32_t>(g[i]) << 8 |
-                              static_cast<std::uint32_t>(b[i]) << 16 | static_cast<std::uint32_t>(a[i]) << 24;
-      std::memcpy(&out[c0 + i], &v, sizeof(v));
+      // The fill's alpha counts as 255 here; FinishChunk gives it its own.
+      const std::uint32_t v = words[i] | (~static_cast<std::uint32_t>(sampled[i]) & 0xFF000000u);
+      c.r[i] = static_cast<std::int32_t>(v & 0xFFu);
+      c.g[i] = static_cast<std::int32_t>(v >> 8 & 0xFFu);
+      c.b[i] = static_cast<std::int32_t>(v >> 16 & 0xFFu);
+      c.a[i] = static_cast<std::int32_t>(v >> 24);
     }
+    yc48::RgbRowToYc48(c.r, c.g, c.b, n, colour);
+    if (premultiply && !Opaque(c.a, n)) Premultiply(colour, c.a, n);
+    Marks(marks + c0, n, sampled, c.a, colour, alpha);
+    FinishChunk(colour, alpha, n, fill, premultiply, out + c0);
   }
 }
 

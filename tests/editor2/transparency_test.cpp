@@ -1,8 +1,11 @@
 // The 64-bit adapter's transparency arithmetic, on Linux: an opaque input
 // keeps the classic conversion, premultiplying and dividing back returns
-// the colour, and the fill mark and the fill choice decide the alpha.
+// the colour, the fill mark and the fill choice decide the alpha, and the
+// nearest sampler's index plane gives the bytes of the two planes.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <random>
 #include <vector>
 
 #include "colour.h"
@@ -23,7 +26,8 @@ struct Planes {
 Planes RoundTrip(const std::vector<PIXEL_RGBA>& in) {
   const int w = static_cast<int>(in.size());
   Planes p{std::vector<PIXEL_YC>(in.size()), std::vector<PIXEL_YC>(in.size()), std::vector<PIXEL_RGBA>(in.size())};
-  editor2::ToPlanes(in.data(), w, true, p.colour.data(), p.alpha.data());
+  editor2::ToColourRow(in.data(), w, true, p.colour.data());
+  editor2::ToAlphaRow(in.data(), w, p.alpha.data());
   editor2::FromPlanes(p.colour.data(), p.alpha.data(), w, Fill::kBlack, true, p.out.data());
   return p;
 }
@@ -45,7 +49,7 @@ TEST(Transparency, OpaqueInputIsTheClassicConversion) {
     EXPECT_EQ(alpha[i].y, 255 * editor2::kAlphaScale);
     EXPECT_EQ(out[i].a, 255);
   }
-  EXPECT_TRUE(editor2::AllOpaque(in.data(), in.size()));
+  EXPECT_TRUE(editor2::ToColourRow(in.data(), w, true, std::vector<PIXEL_YC>(in.size()).data()));
 }
 
 TEST(Transparency, PremultipliedColourDividesBack) {
@@ -62,7 +66,7 @@ TEST(Transparency, PremultipliedColourDividesBack) {
     EXPECT_NEAR(out[i].g, 40, tolerance) << "alpha " << int(in[i].a);
     EXPECT_NEAR(out[i].b, 120, tolerance) << "alpha " << int(in[i].a);
   }
-  EXPECT_FALSE(editor2::AllOpaque(in.data(), in.size()));
+  EXPECT_FALSE(editor2::ToColourRow(in.data(), w, true, std::vector<PIXEL_YC>(in.size()).data()));
 }
 
 TEST(Transparency, FillMarkAndChoiceDecideTheAlpha) {
@@ -78,6 +82,82 @@ TEST(Transparency, FillMarkAndChoiceDecideTheAlpha) {
   EXPECT_EQ(out[0].a, 0);
   EXPECT_EQ(out[1].a, 255);
   EXPECT_GT(out[1].g, 200);  // the fill colour, opaque
+}
+
+TEST(Transparency, RoundingIsExactOverTheWholeRange) {
+  // Premultiplying: every short value and every alpha; dividing back: every
+  // value a re-projected premultiplied YC48 colour can take, and beyond.
+  for (int v = -32768; v <= 32767; ++v) {
+    for (int a = 0; a <= 255; ++a) {
+      const int p = v * a;
+      const int expected = p >= 0 ? (p + 127) / 255 : -((127 - p) / 255);
+      ASSERT_EQ(editor2::Premultiplied(v, a), expected) << v << " x " << a;
+    }
+  }
+  for (int v = -8000; v <= 8000; ++v) {
+    for (int s = 1; s <= editor2::kOpaqueScaled; ++s) {
+      const long long num = 4080LL * v;
+      long long q = num >= 0 ? (2 * num + s) / (2 * s) : -((s - 2 * num) / (2 * s));
+      q = q < -32768 ? -32768 : q > 32767 ? 32767 : q;
+      ASSERT_EQ(editor2::Unpremultiplied(v, s), q) << v << " / " << s;
+    }
+  }
+}
+
+TEST(Transparency, IndexPlaneGivesTheBytesOfTheTwoPlanes) {
+  // A random nearest re-projection: each output pixel copies one input pixel
+  // or is the fill. The index plane's marks must finish to the same bytes as
+  // the colour and alpha planes re-projected the same way, for each fill,
+  // with and without transparency in the input, with and without uncovered
+  // pixels (an opaque chunk with none is copied from the input).
+  std::mt19937 rng(7);
+  const int in_w = 300;
+  const int in_h = 5;
+  const int out_w = 700;  // several chunks
+  const PIXEL_YC green{2404, -1357, -1715};
+  for (bool transparent_input : {false, true}) {
+    std::vector<PIXEL_RGBA> in(static_cast<std::size_t>(in_w) * in_h);
+    for (PIXEL_RGBA& p : in) {
+      const unsigned v = rng();
+      const unsigned a = rng() % 4;
+      p = PIXEL_RGBA{static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+                     static_cast<std::uint8_t>(v >> 16),
+                     static_cast<std::uint8_t>(!transparent_input ? 255 : a == 0 ? 0 : a == 1 ? 255 : v >> 24)};
+    }
+    std::vector<PIXEL_YC> colour_plane(in.size()), alpha_plane(in.size()), index_plane(in.size());
+    bool opaque = true;
+    for (int row = 0; row < in_h; ++row) {
+      const std::size_t at = static_cast<std::size_t>(row) * in_w;
+      opaque = editor2::ToColourRow(in.data() + at, in_w, true, colour_plane.data() + at) && opaque;
+      editor2::ToAlphaRow(in.data() + at, in_w, alpha_plane.data() + at);
+      editor2::ToIndexRow(static_cast<std::uint32_t>(at), in_w, index_plane.data() + at);
+    }
+    ASSERT_EQ(opaque, !transparent_input);
+    for (int k = 0; k < 6; ++k) {
+      const Fill fill = k % 3 == 0 ? Fill::kBlack : k % 3 == 1 ? Fill::kGreen : Fill::kTransparent;
+      const bool all_covered = k >= 3;
+      const PIXEL_YC fill_colour = fill == Fill::kGreen ? green : PIXEL_YC{0, 0, 0};
+      std::vector<PIXEL_YC> colour(out_w), alpha(out_w), marks(out_w);
+      for (int i = 0; i < out_w; ++i) {
+        const bool covered = all_covered || rng() % 5 != 0;
+        const std::size_t from = rng() % in.size();
+        colour[i] = covered ? colour_plane[from] : fill_colour;
+        alpha[i] = covered ? alpha_plane[from] : green;  // the alpha pass runs with the green fill
+        marks[i] = covered ? index_plane[from] : fill_colour;
+      }
+      // The planes as the adapter finishes them: no alpha pass for an opaque
+      // input with an opaque fill, no division for an opaque input.
+      const bool alpha_pass = transparent_input || fill == Fill::kTransparent;
+      std::vector<PIXEL_RGBA> by_planes(out_w), by_index(out_w);
+      editor2::FromPlanes(colour.data(), alpha_pass ? alpha.data() : nullptr, out_w, fill, transparent_input,
+                          by_planes.data());
+      editor2::FromIndexRow(marks.data(), out_w, in.data(), in.size(), fill, true, by_index.data());
+      for (int i = 0; i < out_w; ++i) {
+        ASSERT_EQ(std::memcmp(&by_planes[i], &by_index[i], sizeof(PIXEL_RGBA)), 0)
+            << "pixel " << i << " fill " << static_cast<int>(fill) << " transparent " << transparent_input;
+      }
+    }
+  }
 }
 
 }  // namespace
