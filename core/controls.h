@@ -48,30 +48,49 @@ inline int HighestTicked(const int* check, int first, int last, int none) {
 }
 
 // A check box that picks the input projection.
-struct InputBoxChoice {
-  int box;  // index in the table's check boxes
-  SourceProjection projection;
+// A filter's input boxes: one check box for each projection but `unboxed`,
+// in projection order, from `first_box` on; no box ticked stands for
+// `unboxed`.
+struct InputBoxes {
+  int first_box;
+  SourceProjection unboxed;
 };
 
 // The projection of the ticked input box of the highest index (a later box
-// overrides an earlier one), or `none` when no input box is ticked.
-template <std::size_t N>
-inline SourceProjection SelectedInput(const int* check, const InputBoxChoice (&boxes)[N], SourceProjection none) {
-  SourceProjection chosen = none;
-  int highest = -1;
-  for (const InputBoxChoice& b : boxes) {
-    if (check[b.box] != 0 && b.box > highest) {
-      chosen = b.projection;
-      highest = b.box;
-    }
+// overrides an earlier one), or the unboxed one when no input box is ticked.
+inline SourceProjection SelectedInput(const int* check, InputBoxes boxes) {
+  SourceProjection chosen = boxes.unboxed;
+  int box = boxes.first_box;
+  for (int p = 0; p < kSourceProjectionCount; ++p) {
+    if (p == static_cast<int>(boxes.unboxed)) continue;
+    if (check[box] != 0) chosen = static_cast<SourceProjection>(p);
+    ++box;
   }
   return chosen;
 }
 
-// The fields every remap job fills alike, from the track bars and check
-// boxes of the same names in each filter's Track and Check enums.
+struct OutputSize {
+  std::int32_t w;
+  std::int32_t h;
+};
+
+// The view rotation from the roll, azimuth and pitch track bars (tenths of
+// a degree) as they are.
+template <typename Track>
+inline ViewRotation TrackRotation(const int* track) {
+  return MakeViewRotation(TenthsToDegrees(track[Track::kRoll]), TenthsToDegrees(track[Track::kAzimuth]),
+                          TenthsToDegrees(track[Track::kPitch]));
+}
+
+// The fields every remap job fills alike: the output size and the input
+// projection the filter worked out, and the values of the track bars and
+// check boxes of the same names in each filter's Track and Check enums.
 template <typename Track, typename Check, typename Job>
-inline void ReadSharedControls(const int* track, const int* check, Job* job) {
+inline void ReadSharedControls(const int* track, const int* check, OutputSize size, SourceProjection input,
+                               Job* job) {
+  job->out_w = size.w;
+  job->out_h = size.h;
+  job->source_projection = static_cast<std::int32_t>(input);
   job->green_back = check[Check::kGreenBack] != 0 ? 1 : 0;
   job->bilinear = static_cast<decltype(job->bilinear)>(check[Check::kBilinear] != 0 ? 1 : 0);
   job->shift_y = static_cast<float>(track[Track::kShiftY]);
@@ -80,11 +99,6 @@ inline void ReadSharedControls(const int* track, const int* check, Job* job) {
   job->in_fov = TenthsToDegrees(track[Track::kInFov]);
   job->pi = kPi;
 }
-
-struct OutputSize {
-  std::int32_t w;
-  std::int32_t h;
-};
 
 // Output sizes are made even by going down, then limited to the capacity.
 inline std::int32_t EvenDown(std::int32_t size) { return (size % 2 != 0) ? size - 1 : size; }

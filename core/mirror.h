@@ -104,4 +104,28 @@ inline void RemapOddEdges(const RemapFrame& f, std::int32_t out_w, std::int32_t 
   }
 }
 
+// The whole centred grid one pixel at a time: each ray of a pair of rows
+// and a pair of columns, ray_at(i, j), serves its four pixels; then the odd
+// edges. Row pairs are split over the threads in contiguous static blocks;
+// pair i writes its two rows only.
+template <typename View, typename RayAt>
+inline void RemapMirroredGrid(const RemapFrame& f, std::int32_t out_w, std::int32_t out_h, RayAt&& ray_at) {
+  if (out_w <= 0 || out_h <= 0) return;
+  const std::int32_t row_pairs = out_h / 2;
+  const MirroredColumns columns(out_w);
+  const double cy = GridCentre(out_h);
+#pragma omp parallel for schedule(static)
+  for (std::int32_t i = 0; i < row_pairs; ++i) {
+    const float oy = PairOffset(i);
+    PIXEL_YC* const below = f.dst + MirroredIndex(cy, oy, true) * f.stride;
+    PIXEL_YC* const above = f.dst + MirroredIndex(cy, oy, false) * f.stride;
+    for (std::int32_t j = 0; j < columns.pairs; ++j) {
+      const MirroredRay r = ray_at(i, j);
+      RemapMirroredPixels<View>(f, below, above, columns.right()[j], columns.left()[j], r.X, r.Y, r.Zc, r.Zs,
+                                r.admitted);
+    }
+  }
+  RemapOddEdges<View>(f, out_w, out_h, ray_at);
+}
+
 }  // namespace lens

@@ -10,7 +10,7 @@
 //
 // and hands it to RotateToSource, MapToSource and SampleOrFill (and to the
 // batched pipeline) as a template argument. Turn is the filter's chain of
-// three plane rotations: every product, sum and difference one float
+// three plane rotations (two of them TurnPair): every product, sum and difference one float
 // operation in the order written; Zc = Z * cos_pitch and Zs = Z * sin_pitch
 // come precomputed (several pixels share them); `equirectangular` chooses
 // which component serves as the input's axis.
@@ -25,5 +25,14 @@ struct TurnedRay {
   float den;
   float num;
 };
+
+// One plane rotation of the pair (p, q) by the angle of cosine c and sine s:
+// (p c + q s, q c - p s), each product and sum one float operation.
+struct TurnedPair {
+  float first;
+  float second;
+};
+
+inline TurnedPair TurnPair(float p, float q, float c, float s) { return TurnedPair{p * c + q * s, q * c - p * s}; }
 
 }  // namespace lens

@@ -33,7 +33,7 @@ BOOL func_proc(FILTER* fp, FILTER_PROC_INFO* fpip) {
 }
 
 lens::SourceProjection DomeInput(const int* check) {
-  return lens::SelectedInput(check, kInputBoxes, lens::SourceProjection::Equidistant);
+  return lens::SelectedInput(check, kInputBoxes);
 }
 
 lens::ViewRotation DomeRotation(float pitch, float azimuth, float roll,
@@ -63,12 +63,9 @@ RemapJob MakeRemapJob(const FILTER* fp, FILTER_PROC_INFO* fpip) {
   RemapJob job;
   job.rotation = DomeRotation(lens::TenthsToDegrees(track[kPitch]), lens::TenthsToDegrees(track[kAzimuth]),
                               lens::TenthsToDegrees(track[kRoll]), projection);
-  job.out_w = size.w;
-  job.out_h = size.h;
   job.circle_mask = check[kCircleMask] != 0 ? 1 : 0;
-  job.source_projection = static_cast<std::int32_t>(projection);
   job.out_fov = lens::TenthsToDegrees(track[kOutFov]);
-  lens::ReadSharedControls<Track, Check>(track, check, &job);
+  lens::ReadSharedControls<Track, Check>(track, check, size, projection, &job);
   job.proc_info = fpip;
   return job;
 }

@@ -20,12 +20,7 @@ enum Check {
 };
 
 // The input boxes; with none ticked the input is an equidistant fisheye.
-constexpr lens::InputBoxChoice kInputBoxes[] = {
-    {kOrthographicInput, lens::SourceProjection::Orthographic},
-    {kEquisolidInput, lens::SourceProjection::Equisolid},
-    {kCentralInput, lens::SourceProjection::Central},
-    {kEquirectangularInput, lens::SourceProjection::Equirectangular},
-};
+constexpr lens::InputBoxes kInputBoxes{kOrthographicInput, lens::SourceProjection::Equidistant};
 
 // What the frame entry hands to the remap: 19 fields of 32 bits (the last a
 // pointer), in this order. The six rotation values carry Oskuda's offsets

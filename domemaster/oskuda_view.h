@@ -20,13 +20,12 @@ struct View {
   // azimuth, with the angle offsets DomeRotation puts in.
   static lens::TurnedRay Turn(float X, float Y, float Zc, float Zs, const lens::ViewRotation& r,
                               bool equirectangular) {
-    const float u = Y * r.cos_roll + X * r.sin_roll;
-    const float v = X * r.cos_roll - Y * r.sin_roll;
-    const float a = v * r.cos_pitch + Zs;
-    const float b = Zc - v * r.sin_pitch;
-    const float c = b * r.cos_azimuth + u * r.sin_azimuth;
-    const float d = u * r.cos_azimuth - b * r.sin_azimuth;
-    return equirectangular ? lens::TurnedRay{a, d, -c} : lens::TurnedRay{c, d, a};
+    const lens::TurnedPair rolled = lens::TurnPair(Y, X, r.cos_roll, r.sin_roll);
+    const float a = rolled.second * r.cos_pitch + Zs;
+    const float b = Zc - rolled.second * r.sin_pitch;
+    const lens::TurnedPair turned = lens::TurnPair(b, rolled.first, r.cos_azimuth, r.sin_azimuth);
+    return equirectangular ? lens::TurnedRay{a, turned.second, -turned.first}
+                           : lens::TurnedRay{turned.first, turned.second, a};
   }
 };
 

@@ -7,9 +7,7 @@
 // from the centre and reaches out_fov / 2 on the circle (equidistant fisheye).
 // The output grid is symmetric about its centre under both mirrors, so one
 // output ray (square root, arc tangent, sines and cosines) serves four pixels,
-// one per quadrant; only the signs of X and Y differ (mirror.h). Row pairs i are split
-// over the threads in contiguous static blocks; pair i writes rows
-// cy + oy and cy - oy only (out_h/2 + i and out_h/2 - 1 - i for even sizes).
+// one per quadrant; only the signs of X and Y differ (mirror.h).
 #include <cmath>
 
 #include "mirror.h"
@@ -51,45 +49,33 @@ DomeRay PairRay(std::int32_t i, std::int32_t j, float out_fov, std::int32_t out_
 
 bool InsideCircle(std::int32_t half_w, float rho) { return static_cast<float>(half_w) > rho; }
 
-void RemapDomeMasterReference(const RemapJob& job) {
-  const std::int32_t half_h = job.out_h / 2;
-  if (job.out_w <= 0 || job.out_h <= 0) return;
+namespace {
 
-  const lens::RemapFrame frame = lens::MakeRemapFrame(job);
-  const lens::MirroredColumns columns(job.out_w);
-  const bool circle_mask = job.circle_mask != 0;
+// The ray of row pair i and column pair j, and whether the circle admits it.
+auto PairRayAt(const RemapJob& job, const lens::RemapFrame& frame) {
   const DomeScale scale = PrepareDomeScale(job.out_fov, job.out_w, job.pi);
-  const double cy = lens::GridCentre(job.out_h);
-
-#pragma omp parallel for schedule(static)
-  for (std::int32_t i = 0; i < half_h; ++i) {
+  const bool circle_mask = job.circle_mask != 0;
+  const std::int32_t half_w = job.out_w / 2;
+  const lens::ViewRotation rotation = frame.rotation;
+  return [scale, circle_mask, half_w, rotation](std::int32_t i, std::int32_t j) {
     const float oy = lens::PairOffset(i);
-    const float oy_squared = oy * oy;
-    PIXEL_YC* const below = frame.dst + lens::MirroredIndex(cy, oy, true) * frame.stride;
-    PIXEL_YC* const above = frame.dst + lens::MirroredIndex(cy, oy, false) * frame.stride;
-    for (std::int32_t j = 0; j < columns.pairs; ++j) {
-      const DomeRay ray = PairRay(scale, oy, oy_squared, j);
-      const bool admitted = !circle_mask || InsideCircle(columns.pairs, ray.rho);
-      lens::RemapMirroredPixels<View>(frame, below, above, columns.right()[j], columns.left()[j], ray.X0, ray.Y0,
-                                      ray.Z * frame.rotation.cos_pitch, ray.Z * frame.rotation.sin_pitch,
-                                      admitted);
-    }
-  }
-  RemapDomeMasterOddEdges(job);
+    const DomeRay ray = PairRay(scale, oy, oy * oy, j);
+    return lens::MirroredRay{ray.X0, ray.Y0, ray.Z * rotation.cos_pitch, ray.Z * rotation.sin_pitch,
+                             !circle_mask || InsideCircle(half_w, ray.rho)};
+  };
+}
+
+}  // namespace
+
+void RemapDomeMasterReference(const RemapJob& job) {
+  const lens::RemapFrame frame = lens::MakeRemapFrame(job);
+  lens::RemapMirroredGrid<View>(frame, job.out_w, job.out_h, PairRayAt(job, frame));
 }
 
 void RemapDomeMasterOddEdges(const RemapJob& job) {
   if (job.out_w % 2 == 0 && job.out_h % 2 == 0) return;
   const lens::RemapFrame frame = lens::MakeRemapFrame(job);
-  const bool circle_mask = job.circle_mask != 0;
-  const DomeScale scale = PrepareDomeScale(job.out_fov, job.out_w, job.pi);
-  const std::int32_t half_w = job.out_w / 2;
-  lens::RemapOddEdges<View>(frame, job.out_w, job.out_h, [&](std::int32_t i, std::int32_t j) {
-    const float oy = lens::PairOffset(i);
-    const DomeRay ray = PairRay(scale, oy, oy * oy, j);
-    return lens::MirroredRay{ray.X0, ray.Y0, ray.Z * frame.rotation.cos_pitch, ray.Z * frame.rotation.sin_pitch,
-                             !circle_mask || InsideCircle(half_w, ray.rho)};
-  });
+  lens::RemapOddEdges<View>(frame, job.out_w, job.out_h, PairRayAt(job, frame));
 }
 
 }  // namespace oskuda

@@ -26,7 +26,7 @@ namespace oskuda {
 namespace {
 
 // Four pixels per pair fill one batch.
-constexpr int kPairs = lens::kBatchLanes / 4;
+constexpr int kPairs = lens::kMirroredGroup;
 
 // How many leading pairs of the row pair at oy the circular mask admits: rho
 // never decreases as ox grows (every step of its formula is monotone), so
@@ -54,12 +54,12 @@ namespace {
 // member: the arc tangents estimated and the rays formed in loops over the
 // pairs, the sines and cosines over arrays, then the pairs that cannot be
 // decided one by one with PairRay.
-struct PairRayArrays {
-  float rho[kPairs], theta_o[kPairs], phi_o[kPairs], X0[kPairs], Y0[kPairs], Z[kPairs];
+struct PairAngles {
+  float rho[kPairs], theta_o[kPairs], phi_o[kPairs];
 };
 
 inline int PairRaysInto(const DomeScale& scale, float oy, float oy_squared, std::int32_t j0, int n,
-                        PairRayArrays& out) {
+                        PairAngles& out, float* __restrict X0, float* __restrict Y0, float* __restrict Z) {
   namespace vm = lens::vmath;
   if (n <= 0) return 0;
   double phi_arg[kPairs], theta_arg[kPairs];
@@ -92,15 +92,15 @@ inline int PairRaysInto(const DomeScale& scale, float oy, float oy_squared, std:
   vm::Cos(theta_arg, cos_theta, n);
   vm::Cos(phi_arg, cos_phi, n);
   vm::Sin(phi_arg, sin_phi, n);
-  lens::RayFromAngles(n, cos_phi, sin_phi, sin_theta, cos_theta, ok, out.X0, out.Y0, out.Z);
+  lens::RayFromAngles(n, cos_phi, sin_phi, sin_theta, cos_theta, ok, X0, Y0, Z);
   int recomputed = 0;
   for (int g = 0; g < n; ++g) {
     if (ok[g] != 0) continue;
     const DomeRay ray = PairRay(scale, oy, oy_squared, j0 + g);
     out.phi_o[g] = ray.phi_o;
-    out.X0[g] = ray.X0;
-    out.Y0[g] = ray.Y0;
-    out.Z[g] = ray.Z;
+    X0[g] = ray.X0;
+    Y0[g] = ray.Y0;
+    Z[g] = ray.Z;
     ++recomputed;
   }
   return recomputed;
@@ -111,13 +111,14 @@ inline int PairRaysInto(const DomeScale& scale, float oy, float oy_squared, std:
 int PairRays(const DomeScale& scale, float oy, float oy_squared, std::int32_t j0, int count,
              DomeRay* rays) {
   int recomputed = 0;
-  PairRayArrays a;
+  PairAngles a;
+  float X0[kPairs], Y0[kPairs], Z[kPairs];
   for (int start = 0; start < count; start += kPairs) {
     const int n = std::min(kPairs, count - start);
-    recomputed += PairRaysInto(scale, oy, oy_squared, j0 + start, n, a);
+    recomputed += PairRaysInto(scale, oy, oy_squared, j0 + start, n, a, X0, Y0, Z);
     for (int g = 0; g < n; ++g) {
-      rays[start + g] = DomeRay{lens::PairOffset(j0 + start + g),
-                                oy, a.rho[g], a.theta_o[g], a.phi_o[g], a.X0[g], a.Y0[g], a.Z[g]};
+      rays[start + g] =
+          DomeRay{lens::PairOffset(j0 + start + g), oy, a.rho[g], a.theta_o[g], a.phi_o[g], X0[g], Y0[g], Z[g]};
     }
   }
   return recomputed;
@@ -125,71 +126,31 @@ int PairRays(const DomeScale& scale, float oy, float oy_squared, std::int32_t j0
 
 namespace {
 
-// Row pair i: rows out_h/2 + i and out_h/2 - 1 - i.
-struct PairRows {
-  struct Setup {
-    lens::RemapFrame frame;
-    bool circle_mask;
-    DomeScale scale;
-    double cy;
-    const lens::MirroredColumns* columns;
-  };
-
-  template <lens::KernelSet set>
-  static void Run(const Setup& f, std::int32_t i) {
-    const lens::RemapFrame& frame = f.frame;
-    const lens::ViewRotation& rotation = frame.rotation;
-    const lens::MirroredColumns& columns = *f.columns;
-    const std::int32_t half_w = columns.pairs;
-    const float oy = lens::PairOffset(i);
-    const float oy_squared = oy * oy;
-    PIXEL_YC* const below = frame.dst + lens::MirroredIndex(f.cy, oy, true) * frame.stride;
-    PIXEL_YC* const above = frame.dst + lens::MirroredIndex(f.cy, oy, false) * frame.stride;
-    lens::PixelBatch batch;
-    PairRayArrays rays;
-    const float cos_pitch = rotation.cos_pitch;
-    const float sin_pitch = rotation.sin_pitch;
+// The pair rays of a row pair for the batched grid (batch/mirror_lanes.h),
+// with the circular mask's verdict.
+struct PairRaySource {
+  static constexpr bool kMasked = true;
+  DomeScale scale;
+  bool circle_mask;
+  std::int32_t half_w;
+  // The pairs outside the circle get the fill colour and nothing else.
+  std::int32_t AdmittedPairs(float oy_squared, std::int32_t pairs) const {
+    return circle_mask ? oskuda::AdmittedPairs(half_w, oy_squared) : pairs;
+  }
+  void Into(float oy, float oy_squared, std::int32_t j0, int n, lens::MirroredRays& rays) const {
+    PairAngles angles;
+    PairRaysInto(scale, oy, oy_squared, j0, n, angles, rays.X, rays.Y, rays.Z);
+    // InsideCircle.
     const float half_w_f = static_cast<float>(half_w);
-    const bool circle_mask = f.circle_mask;
-    // The pairs outside the circle get the fill colour and nothing else.
-    const std::int32_t admitted_pairs = circle_mask ? AdmittedPairs(half_w, oy_squared) : half_w;
-    const PIXEL_YC fill = lens::FillOf(frame.options);
-    const std::ptrdiff_t* const right = columns.right();
-    const std::ptrdiff_t* const left = columns.left();
-    for (std::int32_t j = admitted_pairs; j < half_w; ++j) {
-      below[right[j]] = fill;
-      below[left[j]] = fill;
-      above[right[j]] = fill;
-      above[left[j]] = fill;
-    }
-    for (std::int32_t j0 = 0; j0 < admitted_pairs; j0 += kPairs) {
-      const int pairs = static_cast<int>(std::min<std::int32_t>(kPairs, admitted_pairs - j0));
-      PairRaysInto(f.scale, oy, oy_squared, j0, pairs, rays);
-      float Zc[kPairs], Zs[kPairs];
-      std::int32_t inside[kPairs];
-      for (int g = 0; g < pairs; ++g) {
-        Zc[g] = rays.Z[g] * cos_pitch;
-        Zs[g] = rays.Z[g] * sin_pitch;
-        // InsideCircle.
-        inside[g] = (!circle_mask | (half_w_f > rays.rho[g])) ? 1 : 0;
-      }
-      lens::MirrorIntoLanes<true>(batch, pairs, rays.X0, rays.Y0, Zc, Zs, inside, below, above, right + j0,
-                                  left + j0);
-      lens::RunBatch<View, set, true>(batch, rotation, frame.lens_model, frame.src, frame.options);
-    }
+    for (int g = 0; g < n; ++g) rays.inside[g] = (!circle_mask | (half_w_f > angles.rho[g])) ? 1 : 0;
   }
 };
 
 }  // namespace
 
 void RemapDomeMaster(const RemapJob& job) {
-  const std::int32_t half_h = job.out_h / 2;
-  if (job.out_w <= 0 || job.out_h <= 0) return;
-  const lens::MirroredColumns columns(job.out_w);
-  const PairRows::Setup setup{lens::MakeRemapFrame(job), job.circle_mask != 0,
-                              PrepareDomeScale(job.out_fov, job.out_w, job.pi), lens::GridCentre(job.out_h),
-                              &columns};
-  if (half_h > 0) lens::ForEachRow<PairRows>(setup, half_h);
+  lens::RemapMirroredRows<View>(job, PairRaySource{PrepareDomeScale(job.out_fov, job.out_w, job.pi),
+                                                   job.circle_mask != 0, job.out_w / 2});
   RemapDomeMasterOddEdges(job);
 }
 

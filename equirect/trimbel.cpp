@@ -35,7 +35,7 @@ void HeapRelease(void* table) { std::free(table); }
 }  // namespace
 
 lens::SourceProjection EquirectInput(const int* check) {
-  return lens::SelectedInput(check, kInputBoxes, lens::SourceProjection::Equirectangular);
+  return lens::SelectedInput(check, kInputBoxes);
 }
 
 lens::OutputSize EquirectOutputSize(const int* track, const int* check, int w, int h, int max_w,
@@ -65,13 +65,8 @@ BOOL FrameEntry(FILTER* fp, FILTER_PROC_INFO* fpip, const TableAllocator& alloca
   RemapJob job;
   job.cos_lon = cos_lon;
   job.sin_lon = sin_lon;
-  job.rotation = lens::MakeViewRotation(lens::TenthsToDegrees(track[kRoll]),
-                                        lens::TenthsToDegrees(track[kAzimuth]),
-                                        lens::TenthsToDegrees(track[kPitch]));
-  job.out_w = size.w;
-  job.out_h = size.h;
-  job.source_projection = static_cast<std::int32_t>(EquirectInput(check));
-  lens::ReadSharedControls<Track, Check>(track, check, &job);
+  job.rotation = lens::TrackRotation<Track>(track);
+  lens::ReadSharedControls<Track, Check>(track, check, size, EquirectInput(check), &job);
   job.proc_info = fpip;
   lens::ChosenRemap(RemapEquirectangular, RemapEquirectangularReference)(job);
 

@@ -20,12 +20,7 @@ enum Check {
 };
 
 // The input boxes; with none ticked the input is itself a panorama.
-constexpr lens::InputBoxChoice kInputBoxes[] = {
-    {kEquidistantInput, lens::SourceProjection::Equidistant},
-    {kOrthographicInput, lens::SourceProjection::Orthographic},
-    {kEquisolidInput, lens::SourceProjection::Equisolid},
-    {kCentralInput, lens::SourceProjection::Central},
-};
+constexpr lens::InputBoxes kInputBoxes{kEquidistantInput, lens::SourceProjection::Equirectangular};
 
 // What the frame entry hands to the remap, in a fixed order.
 struct RemapJob {

@@ -19,13 +19,12 @@ struct View {
   // Azimuth about the pole, then pitch, then roll.
   static lens::TurnedRay Turn(float X, float Y, float Zc, float Zs, const lens::ViewRotation& r,
                               bool equirectangular) {
-    const float e = Y * r.cos_azimuth - X * r.sin_azimuth;
-    const float g = X * r.cos_azimuth + Y * r.sin_azimuth;
-    const float h = Zc - e * r.sin_pitch;
-    const float k = e * r.cos_pitch + Zs;
-    const float m = h * r.cos_roll + g * r.sin_roll;
-    const float n = g * r.cos_roll - h * r.sin_roll;
-    return equirectangular ? lens::TurnedRay{m, k, -n} : lens::TurnedRay{-k, n, m};
+    const lens::TurnedPair turned = lens::TurnPair(X, Y, r.cos_azimuth, r.sin_azimuth);
+    const float h = Zc - turned.second * r.sin_pitch;
+    const float k = turned.second * r.cos_pitch + Zs;
+    const lens::TurnedPair rolled = lens::TurnPair(h, turned.first, r.cos_roll, r.sin_roll);
+    return equirectangular ? lens::TurnedRay{rolled.first, k, -rolled.second}
+                           : lens::TurnedRay{-k, rolled.second, rolled.first};
   }
 };
 

@@ -27,7 +27,7 @@ namespace varnel {
 namespace {
 
 // Four pixels per group fill one batch.
-constexpr int kGroups = lens::kBatchLanes / 4;
+constexpr int kGroups = lens::kMirroredGroup;
 
 // The group rays of groups j0 .. j0 + n - 1 (n <= kGroups), one array per
 // component: the angle estimates, the sines and cosines and the rays in loops
@@ -100,51 +100,20 @@ int PerspectiveGroupRays(std::int32_t j0, int count, float yf, float yf_squared,
 
 namespace {
 
-// Row pair i: rows out_h/2 + i and out_h/2 - 1 - i.
-struct PairRows {
-  struct Setup {
-    lens::RemapFrame frame;
-    double focal;
-    double cy;
-    const lens::MirroredColumns* columns;
-  };
-
-  template <lens::KernelSet set>
-  static void Run(const Setup& f, std::int32_t i) {
-    const lens::RemapFrame& frame = f.frame;
-    const lens::ViewRotation& rotation = frame.rotation;
-    const lens::MirroredColumns& columns = *f.columns;
-    const float yf = lens::PairOffset(i);
-    const float yf_squared = yf * yf;
-    PIXEL_YC* const below = frame.dst + lens::MirroredIndex(f.cy, yf, true) * frame.stride;
-    PIXEL_YC* const above = frame.dst + lens::MirroredIndex(f.cy, yf, false) * frame.stride;
-    lens::PixelBatch batch;
-    float Xm[kGroups], Ym[kGroups], Z[kGroups], Zc[kGroups], Zs[kGroups];
-    const float cos_pitch = rotation.cos_pitch;
-    const float sin_pitch = rotation.sin_pitch;
-    for (std::int32_t j0 = 0; j0 < columns.pairs; j0 += kGroups) {
-      const int groups = static_cast<int>(std::min<std::int32_t>(kGroups, columns.pairs - j0));
-      GroupRaysInto(j0, groups, yf, yf_squared, f.focal, Xm, Ym, Z);
-      for (int g = 0; g < groups; ++g) {
-        Zs[g] = Z[g] * sin_pitch;
-        Zc[g] = Z[g] * cos_pitch;
-      }
-      lens::MirrorIntoLanes<false>(batch, groups, Xm, Ym, Zc, Zs, nullptr, below, above,
-                                   columns.right() + j0, columns.left() + j0);
-      lens::RunBatch<View, set, false>(batch, rotation, frame.lens_model, frame.src, frame.options);
-    }
+// The group rays of a row pair for the batched grid (batch/mirror_lanes.h).
+struct GroupRaySource {
+  static constexpr bool kMasked = false;
+  double focal;
+  std::int32_t AdmittedPairs(float, std::int32_t pairs) const { return pairs; }
+  void Into(float yf, float yf_squared, std::int32_t j0, int n, lens::MirroredRays& rays) const {
+    GroupRaysInto(j0, n, yf, yf_squared, focal, rays.X, rays.Y, rays.Z);
   }
 };
 
 }  // namespace
 
 void RemapPerspective(const RemapJob& job) {
-  const std::int32_t row_pairs = job.out_h / 2;
-  if (job.out_w <= 0 || job.out_h <= 0) return;
-  const lens::MirroredColumns columns(job.out_w);
-  const PairRows::Setup setup{lens::MakeRemapFrame(job), PerspectiveFocal(job.out_w, job.out_fov, job.pi),
-                              lens::GridCentre(job.out_h), &columns};
-  if (row_pairs > 0) lens::ForEachRow<PairRows>(setup, row_pairs);
+  lens::RemapMirroredRows<View>(job, GroupRaySource{PerspectiveFocal(job.out_w, job.out_fov, job.pi)});
   RemapPerspectiveOddEdges(job);
 }
 

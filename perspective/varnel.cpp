@@ -37,7 +37,7 @@ BOOL func_proc(FILTER* fp, FILTER_PROC_INFO* fpip) {
 }
 
 lens::SourceProjection PerspectiveInput(const int* check) {
-  return lens::SelectedInput(check, kInputBoxes, lens::SourceProjection::Central);
+  return lens::SelectedInput(check, kInputBoxes);
 }
 
 lens::OutputSize PerspectiveOutputSize(const int* track, const int* check, int w, int h, int max_w,
@@ -60,17 +60,12 @@ lens::OutputSize PerspectiveOutputSize(const int* track, const int* check, int w
 RemapJob MakeRemapJob(const FILTER* fp, FILTER_PROC_INFO* fpip) {
   const int* track = fp->track;
   const int* check = fp->check;
-  const lens::OutputSize size =
-      PerspectiveOutputSize(track, check, fpip->w, fpip->h, fpip->max_w, fpip->max_h);
   RemapJob job;
-  job.rotation = lens::MakeViewRotation(lens::TenthsToDegrees(track[kRoll]),
-                                        lens::TenthsToDegrees(track[kAzimuth]),
-                                        lens::TenthsToDegrees(track[kPitch]));
-  job.out_w = size.w;
-  job.out_h = size.h;
-  job.source_projection = static_cast<std::int32_t>(PerspectiveInput(check));
+  job.rotation = lens::TrackRotation<Track>(track);
   job.out_fov = lens::TenthsToDegrees(track[kOutFov]);
-  lens::ReadSharedControls<Track, Check>(track, check, &job);
+  lens::ReadSharedControls<Track, Check>(
+      track, check, PerspectiveOutputSize(track, check, fpip->w, fpip->h, fpip->max_w, fpip->max_h),
+      PerspectiveInput(check), &job);
   job.proc_info = fpip;
   return job;
 }

@@ -20,12 +20,7 @@ enum Check {
 };
 
 // The input boxes; with none ticked the input is a central projection.
-constexpr lens::InputBoxChoice kInputBoxes[] = {
-    {kEquidistantInput, lens::SourceProjection::Equidistant},
-    {kOrthographicInput, lens::SourceProjection::Orthographic},
-    {kEquisolidInput, lens::SourceProjection::Equisolid},
-    {kEquirectangularInput, lens::SourceProjection::Equirectangular},
-};
+constexpr lens::InputBoxes kInputBoxes{kEquidistantInput, lens::SourceProjection::Central};
 
 // What the frame entry hands to the remap, in a fixed order.
 struct RemapJob {

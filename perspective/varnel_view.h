@@ -20,13 +20,12 @@ struct View {
   // others its X, as the component along the pole.
   static lens::TurnedRay Turn(float X, float Y, float Zc, float Zs, const lens::ViewRotation& r,
                               bool equirectangular) {
-    const float u = Y * r.cos_roll + X * r.sin_roll;
-    const float v = X * r.cos_roll - Y * r.sin_roll;
-    const float a = u * r.cos_pitch - Zs;
-    const float b = u * r.sin_pitch + Zc;
-    const float c = b * r.cos_azimuth - v * r.sin_azimuth;
-    const float d = v * r.cos_azimuth + b * r.sin_azimuth;
-    return equirectangular ? lens::TurnedRay{-a, -c, -d} : lens::TurnedRay{c, d, -a};
+    const lens::TurnedPair rolled = lens::TurnPair(Y, X, r.cos_roll, r.sin_roll);
+    const float a = rolled.first * r.cos_pitch - Zs;
+    const float b = rolled.first * r.sin_pitch + Zc;
+    const lens::TurnedPair turned = lens::TurnPair(rolled.second, b, r.cos_azimuth, r.sin_azimuth);
+    return equirectangular ? lens::TurnedRay{-a, -turned.second, -turned.first}
+                           : lens::TurnedRay{turned.second, turned.first, -a};
   }
 };
 

@@ -1,19 +1,26 @@
-// The four pixels of each ray of a centred grid (mirror.h) as the lanes of
-// one batch.
+// A centred grid (mirror.h) in batches: the four pixels of each ray as the
+// lanes of one batch, and the row-pair loop of a batched remap.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
+#include "batch/dispatch.h"
 #include "batch/lanes.h"
+#include "batch/row_dispatch.h"
+#include "geometry.h"
+#include "mirror.h"
+#include "remap_frame.h"
 
 namespace lens {
 
 // Quadrant k of the n rays into lanes k * n .. k * n + n - 1: X mirrored in
-// the left quadrants, Y in the upper ones.
+// the left quadrants, Y in the upper ones; Z's products with the pitch's
+// cosine and sine, which the four quadrants share.
 template <bool masked, bool negate_x, bool negate_y>
-inline void QuadrantIntoLanes(PixelBatch& batch, int k, int n, const float* X0, const float* Y0,
-                              const float* Zc, const float* Zs, const std::int32_t* inside, PIXEL_YC* row,
+inline void QuadrantIntoLanes(PixelBatch& batch, int k, int n, const float* X0, const float* Y0, const float* Z,
+                              float cos_pitch, float sin_pitch, const std::int32_t* inside, PIXEL_YC* row,
                               const std::ptrdiff_t* columns) {
   float* __restrict X = batch.X + k * n;
   float* __restrict Y = batch.Y + k * n;
@@ -23,8 +30,8 @@ inline void QuadrantIntoLanes(PixelBatch& batch, int k, int n, const float* X0, 
   for (int g = 0; g < n; ++g) {
     X[g] = negate_x ? -X0[g] : X0[g];
     Y[g] = negate_y ? -Y0[g] : Y0[g];
-    BZc[g] = Zc[g];
-    BZs[g] = Zs[g];
+    BZc[g] = Z[g] * cos_pitch;
+    BZs[g] = Z[g] * sin_pitch;
     out[g] = row + columns[g];
   }
   if (masked) {
@@ -38,14 +45,91 @@ inline void QuadrantIntoLanes(PixelBatch& batch, int k, int n, const float* X0, 
 // n rays. With `masked`, `inside` gives each ray's verdict to its four lanes
 // (batch.admit).
 template <bool masked>
-inline void MirrorIntoLanes(PixelBatch& batch, int n, const float* X0, const float* Y0, const float* Zc,
-                            const float* Zs, const std::int32_t* inside, PIXEL_YC* below, PIXEL_YC* above,
-                            const std::ptrdiff_t* right, const std::ptrdiff_t* left) {
-  QuadrantIntoLanes<masked, false, false>(batch, 0, n, X0, Y0, Zc, Zs, inside, below, right);
-  QuadrantIntoLanes<masked, true, false>(batch, 1, n, X0, Y0, Zc, Zs, inside, below, left);
-  QuadrantIntoLanes<masked, false, true>(batch, 2, n, X0, Y0, Zc, Zs, inside, above, right);
-  QuadrantIntoLanes<masked, true, true>(batch, 3, n, X0, Y0, Zc, Zs, inside, above, left);
+inline void MirrorIntoLanes(PixelBatch& batch, int n, const float* X0, const float* Y0, const float* Z,
+                            const ViewRotation& rotation, const std::int32_t* inside, PIXEL_YC* below,
+                            PIXEL_YC* above, const std::ptrdiff_t* right, const std::ptrdiff_t* left) {
+  const float c = rotation.cos_pitch;
+  const float s = rotation.sin_pitch;
+  QuadrantIntoLanes<masked, false, false>(batch, 0, n, X0, Y0, Z, c, s, inside, below, right);
+  QuadrantIntoLanes<masked, true, false>(batch, 1, n, X0, Y0, Z, c, s, inside, below, left);
+  QuadrantIntoLanes<masked, false, true>(batch, 2, n, X0, Y0, Z, c, s, inside, above, right);
+  QuadrantIntoLanes<masked, true, true>(batch, 3, n, X0, Y0, Z, c, s, inside, above, left);
   batch.n = 4 * n;
+}
+
+// Column pairs per batch: their four pixels fill it.
+constexpr int kMirroredGroup = kBatchLanes / 4;
+
+// The rays of up to kMirroredGroup column pairs, and each pair's admission
+// by the output where the output admits some pairs only.
+struct MirroredRays {
+  float X[kMirroredGroup];
+  float Y[kMirroredGroup];
+  float Z[kMirroredGroup];
+  std::int32_t inside[kMirroredGroup];
+};
+
+// The batched remap of a centred grid: for each row pair, the rays of up to
+// kMirroredGroup column pairs at a time come from the filter's ray source,
+// their four pixels fill one batch and go through the batched passes; the
+// column pairs the output turns away are filled directly. A ray source is a
+// record with
+//
+//   static constexpr bool kMasked;  // the output admits some pairs only
+//   // how many leading column pairs of the row pair the output admits (the
+//   // admitted pairs are a prefix)
+//   std::int32_t AdmittedPairs(float oy_squared, std::int32_t pairs) const;
+//   // the rays of column pairs j0 .. j0 + n - 1 of the row pair at oy, and
+//   // where kMasked each pair's admission
+//   void Into(float oy, float oy_squared, std::int32_t j0, int n, MirroredRays& rays) const;
+template <typename View, typename Source>
+struct MirroredRowPairs {
+  struct Setup {
+    RemapFrame frame;
+    Source source;
+    double cy;
+    const MirroredColumns* columns;
+  };
+
+  // Row pair i: rows cy + oy and cy - oy.
+  template <KernelSet set>
+  static void Run(const Setup& f, std::int32_t i) {
+    const RemapFrame& frame = f.frame;
+    const std::int32_t pairs = f.columns->pairs;
+    const std::ptrdiff_t* const right = f.columns->right();
+    const std::ptrdiff_t* const left = f.columns->left();
+    const float oy = PairOffset(i);
+    const float oy_squared = oy * oy;
+    PIXEL_YC* const below = frame.dst + MirroredIndex(f.cy, oy, true) * frame.stride;
+    PIXEL_YC* const above = frame.dst + MirroredIndex(f.cy, oy, false) * frame.stride;
+    const std::int32_t admitted = Source::kMasked ? f.source.AdmittedPairs(oy_squared, pairs) : pairs;
+    const PIXEL_YC fill = FillOf(frame.options);
+    for (std::int32_t j = admitted; j < pairs; ++j) {
+      below[right[j]] = fill;
+      below[left[j]] = fill;
+      above[right[j]] = fill;
+      above[left[j]] = fill;
+    }
+    PixelBatch batch;
+    MirroredRays rays;
+    for (std::int32_t j0 = 0; j0 < admitted; j0 += kMirroredGroup) {
+      const int n = static_cast<int>(std::min<std::int32_t>(kMirroredGroup, admitted - j0));
+      f.source.Into(oy, oy_squared, j0, n, rays);
+      MirrorIntoLanes<Source::kMasked>(batch, n, rays.X, rays.Y, rays.Z, frame.rotation, rays.inside, below, above,
+                                       right + j0, left + j0);
+      RunBatch<View, set, Source::kMasked>(batch, frame.rotation, frame.lens_model, frame.src, frame.options);
+    }
+  }
+};
+
+// The batched remap of the whole grid but its odd edges.
+template <typename View, typename Job, typename Source>
+inline void RemapMirroredRows(const Job& job, const Source& source) {
+  if (job.out_w <= 0 || job.out_h <= 0) return;
+  using Rows = MirroredRowPairs<View, Source>;
+  const MirroredColumns columns(job.out_w);
+  const typename Rows::Setup setup{MakeRemapFrame(job), source, GridCentre(job.out_h), &columns};
+  if (job.out_h / 2 > 0) ForEachRow<Rows>(setup, job.out_h / 2);
 }
 
 }  // namespace lens
