@@ -147,7 +147,7 @@ bool ResolvePlugin(const std::string& arg, std::string* path) {
 }
 
 bool ParseOptions(const std::vector<std::string>& args, const ControlSet& controls, Options* o,
-                  std::string* error) {
+                  std::string* error, bool with_output) {
   o->values = ControlValues::Defaults(controls);
   std::vector<std::string> positional;
   bool only_positional = false;
@@ -257,13 +257,17 @@ bool ParseOptions(const std::vector<std::string>& args, const ControlSet& contro
   }
   o->output.quiet = o->quiet;
   if (o->help) return true;
-  if (positional.size() != 2) {
-    *error = positional.size() < 2 ? "expected INPUT and OUTPUT (see reproject PLUGIN --help)"
-                                   : "too many arguments: '" + positional[2] + "' (expected INPUT OUTPUT)";
+  const std::size_t wanted = with_output ? 2 : 1;
+  if (positional.size() != wanted) {
+    *error = positional.size() < wanted
+                 ? std::string(with_output ? "expected INPUT and OUTPUT" : "expected INPUT") +
+                       " (see reproject PLUGIN --help)"
+                 : "too many arguments: '" + positional[wanted] + "' (expected " +
+                       (with_output ? "INPUT OUTPUT" : "INPUT") + ")";
     return false;
   }
   o->input = positional[0];
-  o->output.path = positional[1];
+  if (with_output) o->output.path = positional[1];
   return true;
 }
 
