@@ -281,10 +281,7 @@ void Pipeline::ImportFrames() {
 
 void Pipeline::FilterFrames() {
   Guarded([&] {
-    // The plug-in's parallel loops get half the processors: decoding and
-    // encoding run beside them, and a team larger than the processors it
-    // finds free spends its time waiting for its slowest member.
-    omp_set_num_threads(std::max(1, static_cast<int>(std::thread::hardware_concurrency()) / 2));
+    omp_set_num_threads(PluginThreads());
     host::FilterInstance instance(job_.library->table());
     bool limit_checked = false;
     SlotPtr slot;
@@ -499,6 +496,8 @@ int Pipeline::Run(std::string* failure) {
 }
 
 }  // namespace
+
+int PluginThreads() { return std::max(1, static_cast<int>(std::thread::hardware_concurrency()) / 2); }
 
 void TurnedSize(int width, int height, int rotation, int* w, int* h) {
   const bool turned = rotation == 90 || rotation == 270;

@@ -48,6 +48,12 @@ int PrepareConversion(ConversionJob* job, std::unique_ptr<MediaReader>* reader, 
 // output's name unless it succeeds.
 int RunConversion(const ConversionJob& job, MediaReader* reader, Console* console, std::string* failure = nullptr);
 
+// How many threads the plug-in's parallel loops get: half the processors.
+// Decoding, encoding (or a browser showing the frames) run beside them, and
+// a team larger than the processors it finds free spends its time waiting
+// for its slowest member.
+int PluginThreads();
+
 // The size of a decoded picture once turned by the display rotation
 // (clockwise degrees: 0, 90, 180, 270).
 void TurnedSize(int width, int height, int rotation, int* w, int* h);

@@ -16,6 +16,7 @@
 #include "output_file.h"
 #include "plugin_controls.h"
 #include "plugin_host.h"
+#include "server.h"
 
 namespace reproject {
 namespace {
@@ -48,6 +49,7 @@ int Run(int argc, char** argv) {
     }
     return Fail(plain, kExitUsage, error);
   }
+  if (plugin_arg == "preview") return preview::RunPreview(rest);
   std::string plugin_path;
   if (!ResolvePlugin(plugin_arg, &plugin_path)) {
     return Fail(plain, kExitUsage, "unknown plug-in '" + plugin_arg +

@@ -76,6 +76,8 @@ std::string HostUsage() {
   return
       "usage: reproject [HOST OPTIONS] PLUGIN [OPTIONS] INPUT OUTPUT\n"
       "       reproject PLUGIN --help      (lists the plug-in's controls)\n"
+      "       reproject preview [PLUGIN] [OPTIONS] INPUT   (a page on 127.0.0.1 to choose the\n"
+      "                                    view by looking; see reproject preview --help)\n"
       "PLUGIN: varnel (perspective view), oskuda (dome master), trimbel (equirectangular\n"
       "        panorama), or the path of a plug-in library.\n"
       "INPUT:  a picture (PNG, JPEG, TIFF, ...), a video (MP4, MOV, MKV, ...), numbered\n"
