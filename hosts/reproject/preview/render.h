@@ -82,7 +82,7 @@ class FrameRenderer {
  private:
   bool LoadFrame(long frame, std::string* error);
 
-  const Options& options_;
+  const Options options_;
   std::unique_ptr<MediaReader> reader_;
   long frame_ = -1;
   int in_w_ = 0, in_h_ = 0;

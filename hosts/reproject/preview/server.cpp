@@ -293,7 +293,7 @@ void PreviewServer::Impl::Routes() {
                             {"Referrer-Policy", "no-referrer"},
                             {"X-Frame-Options", "DENY"},
                             {"Content-Security-Policy",
-                             "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' blob:; "
+                             "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' blob: data:; "
                              "connect-src 'self'; frame-ancestors 'none'"}});
   http.set_payload_max_length(1 << 16);
   http.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr ep) {

@@ -24,6 +24,9 @@ std::string Lower(std::string text) {
 // Track bars that hold angles: the ones keys record.
 bool IsAngle(const TrackControl& t) { return std::strcmp(t.unit.name, "degrees") == 0; }
 
+// A curve that holds the track's default at every frame (keys included).
+bool AtDefault(const TrackCurve& curve, int def) { return curve.Min() == def && curve.Max() == def; }
+
 bool ParseFrame(const std::string& text, long frame_count, long* frame, std::string* error) {
   char* end = nullptr;
   const long v = text.empty() || !std::isdigit(static_cast<unsigned char>(text[0])) ? -1
@@ -152,13 +155,10 @@ Options ConversionOptions(const ViewState& state, const Options& base, const std
     o.frames = 1;
   }
   const ControlSet& controls = state.plugin->controls;
-  const ControlValues defaults = ControlValues::Defaults(controls);
   o.given_tracks.clear();
-  for (const TrackControl& t : controls.tracks) {
-    const TrackCurve& curve = o.values.tracks[t.index];
-    if (curve.animated() || curve.At(0) != defaults.tracks[t.index].At(0)) o.given_tracks.push_back(t.index);
-  }
-  o.input_given = controls.InputIn(o.values.checks) != controls.InputIn(defaults.checks);
+  for (const TrackControl& t : controls.tracks)
+    if (!AtDefault(o.values.tracks[t.index], t.def)) o.given_tracks.push_back(t.index);
+  o.input_given = controls.InputIn(o.values.checks) != controls.InputIn(ControlValues::Defaults(controls).checks);
   return o;
 }
 
@@ -174,7 +174,7 @@ std::vector<std::string> CommandArgs(const std::string& plugin, const ControlSet
   }
   for (const TrackControl& t : controls.tracks) {
     const TrackCurve& curve = o.values.tracks[t.index];
-    if (!curve.animated() && curve.At(0) == t.def) continue;
+    if (AtDefault(curve, t.def)) continue;
     if (t.name.empty()) {
       args.insert(args.end(), {"--track", std::to_string(t.index) + "=" + FormatCurve(curve, 1)});
     } else {

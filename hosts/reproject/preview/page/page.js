@@ -10,6 +10,7 @@ const $ = (id) => document.getElementById(id);
 let session = null;   // /api/session: input, frame count, plug-ins, initial state
 let controls = null;  // /api/controls of the current plug-in
 let shown = null;     // the last /api/state answer: values at this frame, command, notes
+let defaultOutput = '';  // the output name the page chose
 const st = {
   plugin: '',
   frame: 0,
@@ -200,6 +201,7 @@ function buildControls() {
   for (const c of controls.checks) {
     if (c.input) continue;
     const box = Object.assign(document.createElement('input'), { type: 'checkbox', id: `check-${c.index}` });
+    if (c.name) box.dataset.name = c.name;
     box.checked = st.checks[c.index] === 1;
     box.addEventListener('change', () => { st.checks[c.index] = box.checked ? 1 : 0; refresh(); });
     const label = document.createElement('label');
@@ -212,7 +214,9 @@ function buildControls() {
 }
 
 // A plug-in's controls; `from` (an initial state) or the defaults, keeping
-// the input projection and the values of same-named tracks where they fit.
+// the input projection and the values of the tracks that mean the same in
+// both (same name, unit, range and default: the view's direction, not the
+// output's field of view, which differs from a view to a dome).
 async function loadPlugin(name, from) {
   const previous = controls;
   const old = previous ? { tracks: st.tracks.slice(), input: st.input } : null;
@@ -230,7 +234,8 @@ async function loadPlugin(name, from) {
     st.input = controls.inputs.includes(old && old.input) ? old.input : controls.default_input;
     st.keys = new Map();
     for (const t of controls.tracks) {
-      const same = previous && previous.tracks.find((p) => p.name && p.name === t.name && p.unit === t.unit);
+      const same = previous && previous.tracks.find((p) => p.name && p.name === t.name && p.unit === t.unit &&
+        p.min === t.min && p.max === t.max && p.def === t.def);
       if (same && !same.angle) st.tracks[t.index] = old.tracks[same.index];
       if (same && same.angle && shown) st.tracks[t.index] = shown.values[same.index];
     }
@@ -242,9 +247,17 @@ async function loadPlugin(name, from) {
 
 // ------------------------------------------------------------------- keys
 
+// "70" as "70.0": a key's value as the server writes it, where it is a plain
+// number the track can hold; anything else is left for the server to judge.
+function normalised(t, text) {
+  const decimals = t.scale === 10 ? 1 : 0;
+  const plain = decimals ? /^-?\d+(\.\d)?$/ : /^-?\d+$/;
+  return plain.test(text) ? Number(text).toFixed(decimals) : text;
+}
+
 function keyThisFrame() {
   const values = new Map();
-  for (const t of angleTracks()) values.set(t.index, currentValue(t));
+  for (const t of angleTracks()) values.set(t.index, normalised(t, currentValue(t)));
   st.keys.set(st.frame, values);
   st.pending.clear();
   showKeys();
@@ -260,6 +273,15 @@ function deleteKey(frame) {
   refresh();
 }
 
+// The angles a key list names: those that change from key to key, or with
+// one key the view's own.
+function listedTracks() {
+  const all = [...st.keys.values()];
+  const changing = angleTracks().filter((t) => all.some((v) => v.get(t.index) !== all[0].get(t.index)));
+  if (changing.length) return changing;
+  return angleTracks().filter((t) => ['azimuth', 'pitch', 'roll', 'out-fov'].includes(t.name));
+}
+
 function showKeys() {
   const list = $('keys');
   list.replaceChildren();
@@ -267,7 +289,7 @@ function showKeys() {
     const li = document.createElement('li');
     li.dataset.frame = frame;
     const values = st.keys.get(frame);
-    li.append(`frame ${frame}: ` + angleTracks().map((t) => `${t.name} ${values.get(t.index)}`).join(', '));
+    li.append(`frame ${frame}: ` + listedTracks().map((t) => `${t.name} ${values.get(t.index)}`).join(', '));
     const go = Object.assign(document.createElement('button'), { type: 'button', textContent: 'go' });
     go.addEventListener('click', () => setFrame(frame));
     const remove = Object.assign(document.createElement('button'), { type: 'button', textContent: 'delete' });
@@ -387,7 +409,7 @@ function showConversion(c) {
 async function start() {
   session = await getJson('/api/session');
   $('input-name').textContent = session.input;
-  $('output').value = session.output;
+  $('output').value = defaultOutput = session.output;
   const plugins = $('plugin');
   plugins.replaceChildren(...session.plugins.map((p) => new Option(p, p)));
   plugins.value = session.initial.plugin;
@@ -400,7 +422,13 @@ async function start() {
   $('frame').disabled = $('frame-slider').disabled = session.still;
   $('this-frame-label').hidden = session.still;
 
-  plugins.addEventListener('change', async () => { await loadPlugin(plugins.value, null); refresh(); });
+  plugins.addEventListener('change', async () => {
+    // The output's default name follows the plug-in until the user names it.
+    const named = $('output').value.replace(`-${st.plugin}.`, `-${plugins.value}.`);
+    if ($('output').value === defaultOutput) $('output').value = defaultOutput = named;
+    await loadPlugin(plugins.value, null);
+    refresh();
+  });
   $('input-kind').addEventListener('change', () => { st.input = $('input-kind').value; refresh(); });
   $('frame').addEventListener('change', () => setFrame($('frame').value));
   $('frame-slider').addEventListener('input', () => setFrame($('frame-slider').value));
