@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <thread>
 
@@ -30,6 +31,8 @@ std::vector<PluginEntry> Plugins(const std::string& chosen) {
   EXPECT_TRUE(LoadPlugins(chosen, LENS_PLUGIN_DIR, &plugins, &error)) << error;
   return plugins;
 }
+
+bool Finished(const std::string& status) { return status.find("\"running\":false") != std::string::npos; }
 
 // A preview server on `args` writing into a folder of its own, and a client.
 struct Served {
@@ -59,6 +62,21 @@ struct Served {
   }
   httplib::Result Get(const std::string& path) { return client->Get(With(path).c_str()); }
   httplib::Result Post(const std::string& path) { return client->Post(With(path).c_str()); }
+  // Starts a conversion from the page's parameters.
+  void Convert(const std::string& query) {
+    auto started = Post("/api/convert?" + query);
+    ASSERT_TRUE(started);
+    ASSERT_EQ(started->status, 202) << started->body;
+  }
+  // The conversion's status once `until` holds for it (or after half a minute).
+  std::string ConversionWhen(const std::function<bool(const std::string&)>& until) {
+    std::string status;
+    for (int i = 0; i < 600 && !until(status); ++i) {
+      if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      status = Get("/api/convert")->body;
+    }
+    return status;
+  }
 };
 
 // One clear line of JSON: {"error":"..."} naming what was wrong.
@@ -131,21 +149,24 @@ TEST(PreviewState, TheShownCommandReadsBackAsTheState) {
 
 TEST(PreviewState, BadValuesAreOneClearLine) {
   const std::vector<PluginEntry> plugins = Plugins("varnel");
-  const std::pair<Params, std::string> cases[] = {
-      {{{"azimuth", "181"}}, "--azimuth 181: out of range; allowed -180.0..180.0 degrees"},
-      {{{"pitch", "1@0,200@5"}}, "--pitch 1@0,200@5: out of range"},
-      {{{"out-fov", "wide"}}, "--out-fov wide: not a number"},
-      {{{"azimuth", "1.25"}}, "not a number with at most one decimal"},
-      {{{"height", ""}}, "--height : not a number"},
-      {{{"zoom", "2"}}, "unknown control 'zoom' for varnel"},
-      {{{"bilinear", "yes"}}, "--bilinear yes: a box is 0 or 1"},
-      {{{"input", "cubemap"}}, "--input cubemap: not an input this plug-in offers"},
-      {{{"track", "99=1"}}, "no track bar 99"},
-      {{{"plugin", "../../lib/evil"}}, "unknown plug-in '../../lib/evil'"},
-      {{{"frame", "-1"}}, "frame -1: expected a frame number"},
-      {{{"frame", "8"}}, "frame 8: the input has 8 frames"},
+  // Out of range, not a number, not a control; then the page's own fields.
+  const std::pair<std::string, std::string> cases[] = {
+      {"azimuth=181", "--azimuth 181: out of range; allowed -180.0..180.0 degrees"},
+      {"pitch=1@0,200@5", "--pitch 1@0,200@5: out of range"},
+      {"out-fov=wide", "--out-fov wide: not a number"},
+      {"azimuth=1.25", "not a number with at most one decimal"},
+      {"height=", "--height : not a number"},
+      {"zoom=2", "unknown control 'zoom' for varnel"},
+      {"bilinear=yes", "--bilinear yes: a box is 0 or 1"},
+      {"input=cubemap", "--input cubemap: not an input this plug-in offers"},
+      {"track=99=1", "no track bar 99"},
+      {"plugin=../../lib/evil", "unknown plug-in '../../lib/evil'"},
+      {"frame=-1", "frame -1: expected a frame number"},
+      {"frame=8", "frame 8: the input has 8 frames"},
   };
-  for (const auto& [params, says] : cases) {
+  for (const auto& [param, says] : cases) {
+    const std::size_t eq = param.find('=');
+    const Params params = {{param.substr(0, eq), param.substr(eq + 1)}};
     ViewState state;
     std::string error;
     EXPECT_FALSE(ParseState(params, plugins, 8, &state, &error)) << says;
@@ -247,15 +268,8 @@ TEST(PreviewServer, LosslessFrameOfAKeyedVideoEqualsItsConversion) {
   const std::string shown = Path("shown.png");
   std::ofstream(shown, std::ios::binary) << png->body;
 
-  auto started = s.Post("/api/convert?output=frame%25d.png&" + state);
-  ASSERT_TRUE(started);
-  ASSERT_EQ(started->status, 202) << started->body;
-  std::string status;
-  for (int i = 0; i < 600; ++i) {
-    status = s.Get("/api/convert")->body;
-    if (status.find("\"running\":false") != std::string::npos) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  s.Convert("output=frame%25d.png&" + state);
+  const std::string status = s.ConversionWhen(Finished);
   EXPECT_NE(status.find("\"status\":0"), std::string::npos) << status;
   EXPECT_NE(status.find("\"done\":8"), std::string::npos) << status;
   const auto page = reproject_test::ReadPictures(shown);
@@ -280,23 +294,14 @@ TEST(PreviewServer, LosslessFrameOfAKeyedVideoEqualsItsConversion) {
 TEST(PreviewServer, CancelledConversionLeavesNothing) {
   Served s({"varnel", "--input", "equirect", "--bilinear", Media("long.mp4")});
   ASSERT_TRUE(s.server);
-  auto started = s.Post("/api/convert?input=equirect&output=long-view.mkv");
-  ASSERT_TRUE(started);
-  ASSERT_EQ(started->status, 202) << started->body;
+  s.Convert("input=equirect&output=long-view.mkv");
   ExpectRefused(s.Post("/api/convert?input=equirect&output=second.mkv"), 409, "a conversion is running");
   // Cancelled once it has written frames.
-  std::string status;
-  for (int i = 0; i < 1000; ++i) {
-    status = s.Get("/api/convert")->body;
-    if (status.find("\"done\":0,") == std::string::npos) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  std::string status = s.ConversionWhen(
+      [](const std::string& st) { return Finished(st) || (!st.empty() && st.find("\"done\":0,") == std::string::npos); });
+  EXPECT_NE(status.find("\"running\":true"), std::string::npos) << status;
   ASSERT_TRUE(s.Post("/api/convert/cancel"));
-  for (int i = 0; i < 600; ++i) {
-    status = s.Get("/api/convert")->body;
-    if (status.find("\"running\":false") != std::string::npos) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  status = s.ConversionWhen(Finished);
   EXPECT_NE(status.find("\"status\":130"), std::string::npos) << status;
   EXPECT_NE(status.find("cancelled; "), std::string::npos) << status;
   EXPECT_FALSE(reproject_test::Exists(s.folder + "/long-view.mkv"));
