@@ -308,33 +308,34 @@ TEST(PreviewServer, CancelledConversionLeavesNothing) {
   EXPECT_TRUE(reproject_test::Leftovers(s.folder).empty());
 }
 
-// While one view renders, views asked for after it replace each other: only
-// the newest runs; lossless frames are never dropped.
-TEST(PreviewRender, NewerViewsReplaceWaitingOnes) {
+// While one view renders, views asked for after it replace each other, and
+// input pictures likewise; lossless frames are never dropped.
+TEST(PreviewRender, NewerRequestsReplaceWaitingOnesOfTheirKind) {
+  using Kind = RenderQueue::Kind;
   RenderQueue queue{Options()};
   std::promise<void> release;
   std::shared_future<void> released = release.get_future().share();
   std::atomic<int> ran{0};
   std::string error;
   auto first = std::async(std::launch::async, [&] {
-    return queue.Run([&](FrameRenderer&, std::string*) { released.wait(); return true; }, true, &error);
+    return queue.Run([&](FrameRenderer&, std::string*) { released.wait(); return true; }, Kind::kView, &error);
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const Kind kinds[] = {Kind::kView, Kind::kInput, Kind::kKept, Kind::kView, Kind::kInput, Kind::kKept};
   std::vector<std::future<RenderQueue::Outcome>> later;
-  for (int i = 0; i < 3; ++i) {
-    const bool replaceable = i != 1;
-    later.push_back(std::async(std::launch::async, [&, replaceable] {
+  for (Kind kind : kinds) {
+    later.push_back(std::async(std::launch::async, [&, kind] {
       std::string e;
-      return queue.Run([&](FrameRenderer&, std::string*) { ++ran; return true; }, replaceable, &e);
+      return queue.Run([&](FrameRenderer&, std::string*) { ++ran; return true; }, kind, &e);
     }));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   release.set_value();
-  EXPECT_EQ(first.get(), RenderQueue::Outcome::kDone);
-  EXPECT_EQ(later[0].get(), RenderQueue::Outcome::kSuperseded);
-  EXPECT_EQ(later[1].get(), RenderQueue::Outcome::kDone);  // a lossless frame
-  EXPECT_EQ(later[2].get(), RenderQueue::Outcome::kDone);
-  EXPECT_EQ(ran.load(), 2);
+  using O = RenderQueue::Outcome;
+  EXPECT_EQ(first.get(), O::kDone);
+  const O expected[] = {O::kSuperseded, O::kSuperseded, O::kDone, O::kDone, O::kDone, O::kDone};
+  for (std::size_t i = 0; i < later.size(); ++i) EXPECT_EQ(later[i].get(), expected[i]) << i;
+  EXPECT_EQ(ran.load(), 4);
 }
 
 }  // namespace

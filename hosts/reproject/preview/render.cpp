@@ -240,7 +240,7 @@ bool FrameRenderer::InputPicture(long frame, int most_w, Picture* picture, std::
 
 struct RenderQueue::Task {
   const Work* work = nullptr;
-  bool replaceable = false;
+  Kind kind = Kind::kKept;
   std::uint64_t generation = 0;
   bool done = false;
   Outcome outcome = Outcome::kFailed;
@@ -258,16 +258,16 @@ RenderQueue::~RenderQueue() {
   thread_.join();
 }
 
-RenderQueue::Outcome RenderQueue::Run(const Work& work, bool replaceable, std::string* error) {
+RenderQueue::Outcome RenderQueue::Run(const Work& work, Kind kind, std::string* error) {
   Task task;
   task.work = &work;
-  task.replaceable = replaceable;
+  task.kind = kind;
   std::unique_lock<std::mutex> lock(mutex_);
   if (stopping_) {
     *error = "the preview is stopping";
     return Outcome::kFailed;
   }
-  if (replaceable) task.generation = ++latest_;
+  if (kind != Kind::kKept) task.generation = latest_[kind] = ++generations_;
   tasks_.push_back(&task);
   wake_.notify_all();
   finished_.wait(lock, [&] { return task.done; });
@@ -283,7 +283,7 @@ void RenderQueue::Serve() {
     if (tasks_.empty()) return;
     Task* task = tasks_.front();
     tasks_.pop_front();
-    if (stopping_ || (task->replaceable && task->generation < latest_)) {
+    if (stopping_ || (task->kind != Kind::kKept && task->generation < latest_[task->kind])) {
       task->outcome = Outcome::kSuperseded;
       task->error = stopping_ ? "the preview is stopping" : "superseded by a newer request";
     } else {

@@ -96,9 +96,10 @@ class FrameRenderer {
 };
 
 // Runs the renderer's work on one thread of its own, in the order asked.
-// Work marked replaceable (the page's view while a control moves) carries a
-// generation number; when it is due and a newer replaceable request has
-// arrived, it is dropped unstarted: the newer state is what the page wants.
+// Work of a replaceable kind (the page's view while a control moves, the
+// input's picture while the frame moves) carries a generation number; when
+// it is due and a newer request of its kind has arrived, it is dropped
+// unstarted: the newer state is what the page wants.
 class RenderQueue {
  public:
   explicit RenderQueue(const Options& options);
@@ -106,7 +107,8 @@ class RenderQueue {
 
   using Work = std::function<bool(FrameRenderer&, std::string*)>;
   enum class Outcome { kDone, kFailed, kSuperseded };
-  Outcome Run(const Work& work, bool replaceable, std::string* error);
+  enum class Kind { kKept, kView, kInput };  // kKept: never dropped (a lossless frame)
+  Outcome Run(const Work& work, Kind kind, std::string* error);
 
  private:
   struct Task;
@@ -117,7 +119,8 @@ class RenderQueue {
   std::condition_variable wake_;
   std::condition_variable finished_;
   std::deque<Task*> tasks_;
-  std::uint64_t latest_ = 0;  // generation of the newest replaceable request
+  std::map<Kind, std::uint64_t> latest_;  // generation of the newest request of each kind
+  std::uint64_t generations_ = 0;
   bool stopping_ = false;
   std::thread thread_;
 };

@@ -176,7 +176,7 @@ void PreviewServer::Impl::Render(const httplib::Request& req, httplib::Response&
   // always made.
   const RenderQueue::Outcome outcome = renderer->Run(
       [&](FrameRenderer& r, std::string* e) { return r.Render(state, format, &picture, e); },
-      format == PictureFormat::kJpeg, &error);
+      format == PictureFormat::kJpeg ? RenderQueue::Kind::kView : RenderQueue::Kind::kKept, &error);
   if (outcome == RenderQueue::Outcome::kSuperseded) {
     res.status = 204;
     return;
@@ -348,7 +348,11 @@ void PreviewServer::Impl::Routes() {
     std::string error;
     const auto outcome = renderer->Run(
         [&](FrameRenderer& r, std::string* e) { return r.InputPicture(state.frame, kInputViewWidth, &picture, e); },
-        false, &error);
+        RenderQueue::Kind::kInput, &error);
+    if (outcome == RenderQueue::Outcome::kSuperseded) {
+      res.status = 204;
+      return;
+    }
     if (outcome != RenderQueue::Outcome::kDone) return SendError(res, 500, error);
     res.set_content(picture.bytes, "image/jpeg");
   });

@@ -178,7 +178,8 @@ function buildControls() {
   for (const t of controls.tracks) {
     const row = document.createElement('div');
     row.className = 'track';
-    row.title = t.caption;
+    // The table's own caption, default and range, as --help lists them.
+    row.title = `${t.caption}: default ${t.def}, ${t.min} to ${t.max} ${t.unit}`.trim();
     const label = Object.assign(document.createElement('label'), {
       textContent: t.name || `track ${t.index}`, htmlFor: `track-${t.index}`,
     });
@@ -206,7 +207,7 @@ function buildControls() {
     box.addEventListener('change', () => { st.checks[c.index] = box.checked ? 1 : 0; refresh(); });
     const label = document.createElement('label');
     label.className = 'check';
-    label.title = c.caption;
+    label.title = `${c.caption}: default ${c.def ? 'on' : 'off'}`;
     label.append(box, ` ${c.name || `check ${c.index}`}`);
     checks.append(label);
   }
