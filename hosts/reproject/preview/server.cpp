@@ -434,7 +434,11 @@ bool ParsePreviewArgs(const std::vector<std::string>& args, PreviewSettings* set
     rest = after;
   }
   if (!LoadPlugins(plugin, plugin_folder, &settings->plugins, error)) return false;
-  return ParseOptions(rest, settings->plugins.front().controls, &settings->options, error, false);
+  if (ParseOptions(rest, settings->plugins.front().controls, &settings->options, error, false)) return true;
+  const std::string hint = "reproject PLUGIN --help";
+  const std::size_t at = error->find(hint);
+  if (at != std::string::npos) error->replace(at, hint.size(), "reproject preview --help");
+  return false;
 }
 
 std::string PreviewUsage() {
