@@ -1,8 +1,8 @@
 // The preview's pictures: a frame of the input run through the plug-in as a
 // conversion runs it (the same reader and seeking, the same import to YC48
-// and capacity, the same frame function), then encoded by the writer a
-// conversion uses: PNG, which is what `reproject ... OUT.png` writes, or JPEG
-// for the page to show and scale.
+// and capacity, the same frame function), then encoded as PNG by the writer
+// a conversion uses (what `reproject ... OUT.png` writes), or as JPEG for the
+// page to show and scale.
 #pragma once
 
 #include <condition_variable>
