@@ -72,6 +72,11 @@ int main(int argc, char** argv) {
   }
   char folder[] = "/tmp/bench-preview-XXXXXX";
   if (mkdtemp(folder) == nullptr) return 1;
+  // The folder goes however the run ends.
+  struct Remove {
+    const char* folder;
+    ~Remove() { std::system(("rm -rf '" + std::string(folder) + "'").c_str()); }
+  } remove{folder};
   const std::string made = std::string(folder) + "/pano.png";
   if (input.empty()) {
     input = made;
@@ -118,6 +123,5 @@ int main(int argc, char** argv) {
   std::printf("lossless PNG of %s: %.1f ms (PNG %.1f ms)\n", size.c_str(), t.total, t.encode);
   std::printf("preview_render_median_ms=%.1f\n", Median(totals));
   server.reset();
-  std::system(("rm -rf '" + std::string(folder) + "'").c_str());
   return 0;
 }
