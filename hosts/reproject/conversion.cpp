@@ -1,6 +1,7 @@
 #include "conversion.h"
 
 #include <omp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -76,9 +77,14 @@ class Pipeline {
       : job_(job), options_(job.options), reader_(*reader), console_(*console), decoded_(3), to_filter_(1),
         filtered_(2), free_slots_(kMostSlots) {}
 
-  int Run();
+  int Run(std::string* failure);
 
  private:
+  // Interrupted by a signal, or cancelled by the job's owner.
+  bool Stopped() const { return Interrupted() || (job_.cancel != nullptr && job_.cancel->load()); }
+  std::string StopMessage() const {
+    return std::string(Interrupted() ? "interrupted" : "cancelled") + "; " + options_.output.path + " not written";
+  }
   void Fail(int status, const std::string& message) {
     {
       std::lock_guard<std::mutex> lock(failure_mutex_);
@@ -231,16 +237,15 @@ bool Pipeline::GetSlot(SlotPtr* slot) {
 void Pipeline::ImportFrames() {
   Guarded([&] {
     FrameImporter importer;
-    std::vector<PIXEL_YC> unrotated;
+    std::vector<PIXEL_YC> unturned;
     const int rotation = reader_.info().rotation;
     VideoFrame frame;
     bool first = true;
     std::string error;
     while (decoded_.Pop(&frame)) {
       const AVFrame* f = frame.frame.get();
-      const bool turned = rotation == 90 || rotation == 270;
-      const int w = turned ? f->height : f->width;
-      const int h = turned ? f->width : f->height;
+      int w = 0, h = 0;
+      TurnedSize(f->width, f->height, rotation, &w, &h);
       if (first) {
         first = false;
         int auto_w = 0, auto_h = 0;
@@ -261,13 +266,7 @@ void Pipeline::ImportFrames() {
         Fail(kExitFailed, reader_.name() + ": frame " + std::to_string(frame.index) + ": " + error);
         return;
       }
-      if (rotation == 0) {
-        importer.Convert(f, 0, f->height, slot->buffers.a.data(), cap_w_);
-      } else {
-        unrotated.resize(static_cast<std::size_t>(f->width) * f->height);
-        importer.Convert(f, 0, f->height, unrotated.data(), f->width);
-        RotateInto(unrotated.data(), f->width, f->height, rotation, slot->buffers.a.data(), cap_w_);
-      }
+      ImportTurned(importer, f, rotation, slot->buffers.a.data(), cap_w_, &unturned);
       slot->in_w = w;
       slot->in_h = h;
       slot->index = frame.index;
@@ -282,26 +281,16 @@ void Pipeline::ImportFrames() {
 
 void Pipeline::FilterFrames() {
   Guarded([&] {
-    // The plug-in's parallel loops get half the processors: decoding and
-    // encoding run beside them, and a team larger than the processors it
-    // finds free spends its time waiting for its slowest member.
-    omp_set_num_threads(std::max(1, static_cast<int>(std::thread::hardware_concurrency()) / 2));
+    omp_set_num_threads(PluginThreads());
     host::FilterInstance instance(job_.library->table());
-    std::copy(options_.values.checks.begin(), options_.values.checks.end(), instance.check.begin());
     bool limit_checked = false;
     SlotPtr slot;
+    std::string error;
     while (to_filter_.Pop(&slot)) {
-      const std::vector<int> tracks = options_.values.TracksAt(slot->index);
-      std::copy(tracks.begin(), tracks.end(), instance.track.begin());
-      const host::FrameResult result = host::RunFrame(instance, slot->buffers, slot->in_w, slot->in_h, true);
-      const std::string at = " at frame " + std::to_string(slot->index);
-      if (result.returned == 0) {
-        Fail(kExitFailed, "the plug-in reported a failure" + at);
-        return;
-      }
-      if (result.w <= 0 || result.h <= 0 || result.w > cap_w_ || result.h > cap_h_) {
-        Fail(kExitFailed, "the plug-in handed back a " + std::to_string(result.w) + "x" + std::to_string(result.h) +
-                              " frame" + at + "; nothing to write");
+      host::FrameResult result;
+      if (!FilterFrame(instance, options_.values, slot->index, slot->buffers, slot->in_w, slot->in_h, &result,
+                       &error)) {
+        Fail(kExitFailed, error);
         return;
       }
       // With a capacity from --max-size, find out once whether it cut the
@@ -442,6 +431,7 @@ void Pipeline::WriteFrames() {
       }
       ++done;
       console_.Progress(done, total);
+      if (job_.progress) job_.progress(done, total);
       free_slots_.Push(std::move(slot));
     }
     if (Failed()) return;
@@ -450,7 +440,7 @@ void Pipeline::WriteFrames() {
         Fail(kExitFailed, error);
         return;
       }
-      if (Interrupted()) return;
+      if (Stopped()) return;
       if (!file_->Commit(options_.overwrite, &error)) {
         Fail(kExitFailed, error);
         return;
@@ -460,7 +450,7 @@ void Pipeline::WriteFrames() {
   });
 }
 
-int Pipeline::Run() {
+int Pipeline::Run(std::string* failure) {
   video_time_base_ = ToAv(reader_.info().time_base);
   if (!job_.plan.audio.empty() && reader_.audio_stream() != nullptr) {
     audio_time_base_ = reader_.audio_stream()->time_base;
@@ -474,8 +464,8 @@ int Pipeline::Run() {
   std::atomic<bool> finished{false};
   std::thread watcher([&] {
     while (!finished.load()) {
-      if (Interrupted()) {
-        Fail(kExitInterrupted, "interrupted; " + options_.output.path + " not written");
+      if (Stopped()) {
+        Fail(kExitInterrupted, StopMessage());
         return;
       }
       usleep(50 * 1000);
@@ -492,13 +482,14 @@ int Pipeline::Run() {
   watcher.join();
   for (AVPacket*& p : audio_) av_packet_free(&p);
   audio_.clear();
-  if (Interrupted() && !failed_) Fail(kExitInterrupted, "interrupted; " + options_.output.path + " not written");
+  if (Stopped() && !failed_) Fail(kExitInterrupted, StopMessage());
   if (failed_) {
     // Pictures of a numbered output that were finished go too.
     for (const std::string& name : pictures_written_) unlink(name.c_str());
     writer_.reset();
     file_.reset();
     console_.Error(message_);
+    if (failure != nullptr) *failure = message_;
     return status_;
   }
   return kExitOk;
@@ -506,9 +497,106 @@ int Pipeline::Run() {
 
 }  // namespace
 
-int RunConversion(const ConversionJob& job, MediaReader* reader, Console* console) {
+int PluginThreads() { return std::max(1, static_cast<int>(std::thread::hardware_concurrency()) / 2); }
+
+void TurnedSize(int width, int height, int rotation, int* w, int* h) {
+  const bool turned = rotation == 90 || rotation == 270;
+  *w = turned ? height : width;
+  *h = turned ? width : height;
+}
+
+void ImportTurned(const FrameImporter& importer, const AVFrame* frame, int rotation, PIXEL_YC* out, int stride,
+                  std::vector<PIXEL_YC>* unturned) {
+  if (rotation == 0) {
+    importer.Convert(frame, 0, frame->height, out, stride);
+    return;
+  }
+  unturned->resize(static_cast<std::size_t>(frame->width) * frame->height);
+  importer.Convert(frame, 0, frame->height, unturned->data(), frame->width);
+  RotateInto(unturned->data(), frame->width, frame->height, rotation, out, stride);
+}
+
+bool FilterFrame(host::FilterInstance& instance, const ControlValues& values, long index, host::FrameBuffers& buffers,
+                 int w, int h, host::FrameResult* result, std::string* error) {
+  const std::vector<int> tracks = values.TracksAt(index);
+  std::copy(tracks.begin(), tracks.end(), instance.track.begin());
+  std::copy(values.checks.begin(), values.checks.end(), instance.check.begin());
+  *result = host::RunFrame(instance, buffers, w, h, true);
+  const std::string at = " at frame " + std::to_string(index);
+  if (result->returned == 0) {
+    *error = "the plug-in reported a failure" + at;
+    return false;
+  }
+  if (result->w <= 0 || result->h <= 0 || result->w > buffers.max_w || result->h > buffers.max_h) {
+    *error = "the plug-in handed back a " + std::to_string(result->w) + "x" + std::to_string(result->h) + " frame" +
+             at + "; nothing to write";
+    return false;
+  }
+  return true;
+}
+
+int PrepareConversion(ConversionJob* job, std::unique_ptr<MediaReader>* reader, Console* console,
+                      std::string* error) {
+  Options& options = job->options;
+  const ControlSet& controls = *job->controls;
+  const std::string& output = options.output.path;
+  bool picture = false;
+  if (!OutputFormatKnown(output, &picture)) {
+    *error = output + ": cannot tell the output format from the extension (use .png, .jpg, .tif, .mp4, .mkv, .mov ...)";
+    return kExitUsage;
+  }
+  struct stat in_stat, out_stat;
+  const bool output_exists = stat(output.c_str(), &out_stat) == 0;
+  if (output_exists && stat(options.input.c_str(), &in_stat) == 0 && in_stat.st_dev == out_stat.st_dev &&
+      in_stat.st_ino == out_stat.st_ino) {
+    *error = output + ": is the input file; choose another output";
+    return kExitUsage;
+  }
+  if (output_exists && S_ISDIR(out_stat.st_mode)) {
+    *error = output + ": is a folder";
+    return kExitFailed;
+  }
+  if (output_exists && !options.overwrite) {
+    *error = output + ": already exists (use -y to overwrite)";
+    return kExitFailed;
+  }
+  if (!CheckOutputRequest(options.output, error)) return kExitUsage;
+
+  *reader = MediaReader::Open(options.input, error);
+  if (!*reader) return kExitFailed;
+  const InputInfo& info = (*reader)->info();
+  if (!PlanOutput(options.output, info, **reader, &job->plan, error)) return kExitUsage;
+  if (picture && !job->plan.numbered && !info.still && options.frames != 1) {
+    *error = output + ": a picture holds one frame; pick it with --start N --frames 1, write numbered pictures "
+                      "(name%04d.png), or write a video";
+    return kExitUsage;
+  }
+  if (info.still && options.start > 0) {
+    *error = "--start " + std::to_string(options.start) + ": " + options.input + " is a single picture (frame 0 only)";
+    return kExitUsage;
+  }
+  // A 360-degree panorama says so in its tags: read it as one unless the
+  // command line chose an input projection.
+  if (info.equirect_360 && !options.input_given && controls.default_input != InputKind::Equirect) {
+    for (InputKind kind : controls.InputChoices()) {
+      if (kind != InputKind::Equirect) continue;
+      ApplyControlOption(controls, "input", "equirect", &options.values, error);
+      console->Note(options.input + " is tagged as a 360-degree equirectangular video: read with --input equirect");
+    }
+  }
+  for (const std::string& note : IdleControlNotes(controls, options.values, options.given_tracks))
+    console->Note(note);
+  for (const std::string& note : job->plan.notes) console->Note(note);
+  if (info.rotation != 0) {
+    console->Note(options.input + " is shown turned by " + std::to_string(info.rotation) +
+                  " degrees: the plug-in gets it turned so");
+  }
+  return kExitOk;
+}
+
+int RunConversion(const ConversionJob& job, MediaReader* reader, Console* console, std::string* failure) {
   Pipeline pipeline(job, reader, console);
-  return pipeline.Run();
+  return pipeline.Run(failure);
 }
 
 }  // namespace reproject

@@ -48,6 +48,14 @@ std::string FormatScaledValue(int value, int scale) {
   return std::string(v < 0 ? "-" : "") + std::to_string(a / scale) + "." + fraction;
 }
 
+std::string FormatCurve(const TrackCurve& curve, int scale) {
+  if (curve.Min() == curve.Max()) return FormatScaledValue(curve.Min(), scale);
+  std::string text;
+  for (const Keyframe& k : curve.keys())
+    text += (text.empty() ? "" : ",") + FormatScaledValue(k.value, scale) + "@" + std::to_string(k.frame);
+  return text;
+}
+
 bool TrackCurve::Parse(const std::string& text, const TrackUnit& unit, TrackCurve* curve,
                        std::string* error) {
   std::vector<Keyframe> keys;

@@ -50,4 +50,8 @@ bool ParseScaledValue(const std::string& text, int scale, int* out);
 // 125 with scale 10 -> "12.5".
 std::string FormatScaledValue(int value, int scale);
 
+// A curve as TrackCurve::Parse reads it: "12.5" for a constant (keyframes
+// that all hold one value included), "0.0@0,90.0@120" otherwise.
+std::string FormatCurve(const TrackCurve& curve, int scale);
+
 }  // namespace reproject

@@ -76,6 +76,8 @@ std::string HostUsage() {
   return
       "usage: reproject [HOST OPTIONS] PLUGIN [OPTIONS] INPUT OUTPUT\n"
       "       reproject PLUGIN --help      (lists the plug-in's controls)\n"
+      "       reproject preview [PLUGIN] [OPTIONS] INPUT   (a page on 127.0.0.1 to choose the\n"
+      "                                    view by looking; see reproject preview --help)\n"
       "PLUGIN: varnel (perspective view), oskuda (dome master), trimbel (equirectangular\n"
       "        panorama), or the path of a plug-in library.\n"
       "INPUT:  a picture (PNG, JPEG, TIFF, ...), a video (MP4, MOV, MKV, ...), numbered\n"
@@ -147,7 +149,7 @@ bool ResolvePlugin(const std::string& arg, std::string* path) {
 }
 
 bool ParseOptions(const std::vector<std::string>& args, const ControlSet& controls, Options* o,
-                  std::string* error) {
+                  std::string* error, bool with_output) {
   o->values = ControlValues::Defaults(controls);
   std::vector<std::string> positional;
   bool only_positional = false;
@@ -257,13 +259,17 @@ bool ParseOptions(const std::vector<std::string>& args, const ControlSet& contro
   }
   o->output.quiet = o->quiet;
   if (o->help) return true;
-  if (positional.size() != 2) {
-    *error = positional.size() < 2 ? "expected INPUT and OUTPUT (see reproject PLUGIN --help)"
-                                   : "too many arguments: '" + positional[2] + "' (expected INPUT OUTPUT)";
+  const std::size_t wanted = with_output ? 2 : 1;
+  if (positional.size() != wanted) {
+    *error = positional.size() < wanted
+                 ? std::string(with_output ? "expected INPUT and OUTPUT" : "expected INPUT") +
+                       " (see reproject PLUGIN --help)"
+                 : "too many arguments: '" + positional[wanted] + "' (expected " +
+                       (with_output ? "INPUT OUTPUT" : "INPUT") + ")";
     return false;
   }
   o->input = positional[0];
-  o->output.path = positional[1];
+  if (with_output) o->output.path = positional[1];
   return true;
 }
 

@@ -38,9 +38,10 @@ bool FindPlugin(const std::vector<std::string>& args, std::string* plugin, std::
                 std::string* error);
 
 // Parses everything but the plug-in's name. False and a one-line *error on
-// bad usage.
+// bad usage. `with_output`: the arguments end with INPUT OUTPUT; otherwise
+// with INPUT alone (options.output.path stays empty).
 bool ParseOptions(const std::vector<std::string>& args, const ControlSet& controls, Options* options,
-                  std::string* error);
+                  std::string* error, bool with_output = true);
 
 // The plug-in library for a name (varnel, oskuda, trimbel), found beside this
 // program (installed: <prefix>/lib/lens-reprojection/plugins; in a build
