@@ -175,6 +175,19 @@ TEST(PreviewState, BadValuesAreOneClearLine) {
   }
 }
 
+TEST(PreviewServer, InputsTheCommandLineCannotAskForAreBadUsage) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"varnel", "--start", "3", Media("scene.png")},
+                                               std::vector<std::string>{"varnel", "-"}}) {
+    PreviewSettings settings;
+    std::string error;
+    ASSERT_TRUE(ParsePreviewArgs(args, &settings, &error, LENS_PLUGIN_DIR)) << error;
+    settings.open_browser = false;
+    int status = kExitOk;
+    EXPECT_EQ(PreviewServer::Start(std::move(settings), &error, &status), nullptr);
+    EXPECT_EQ(status, kExitUsage) << error;
+  }
+}
+
 TEST(PreviewState, OutputNamesStayInTheWorkingFolder) {
   const std::string folder = Path("names");
   ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);

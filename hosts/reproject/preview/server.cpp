@@ -376,15 +376,19 @@ PreviewServer::~PreviewServer() {
   if (m.conversion_thread.joinable()) m.conversion_thread.join();
 }
 
-std::unique_ptr<PreviewServer> PreviewServer::Start(PreviewSettings settings, std::string* error) {
+std::unique_ptr<PreviewServer> PreviewServer::Start(PreviewSettings settings, std::string* error, int* status) {
   std::unique_ptr<PreviewServer> server(new PreviewServer());
   Impl& m = *server->impl_;
   m.settings = std::move(settings);
   const Options& options = m.settings.options;
+  int ignored = kExitOk;
+  int& failure = status != nullptr ? *status : ignored;
+  failure = kExitUsage;
   if (options.input == "-" || options.input.rfind("pipe:", 0) == 0) {
     *error = "reproject preview reads its input again for every frame: give a file, not the standard input";
     return nullptr;
   }
+  failure = kExitFailed;
   std::unique_ptr<MediaReader> reader = MediaReader::Open(options.input, error);
   if (reader == nullptr) return nullptr;
   m.info = reader->info();
@@ -394,8 +398,10 @@ std::unique_ptr<PreviewServer> PreviewServer::Start(PreviewSettings settings, st
   m.initial.frame = options.start;
   if (m.info.still && options.start > 0) {
     *error = "--start " + std::to_string(options.start) + ": " + options.input + " is a single picture (frame 0 only)";
+    failure = kExitUsage;
     return nullptr;
   }
+  failure = kExitFailed;
   m.renderer.reset(new RenderQueue(m.settings.options));
   m.token = NewToken();
   m.Routes();
@@ -464,10 +470,11 @@ int RunPreview(const std::vector<std::string>& args) {
   }
   const bool open_browser = settings.open_browser;
   const std::string input = settings.options.input;
-  std::unique_ptr<PreviewServer> server = PreviewServer::Start(std::move(settings), &error);
+  int status = kExitFailed;
+  std::unique_ptr<PreviewServer> server = PreviewServer::Start(std::move(settings), &error, &status);
   if (server == nullptr) {
     plain.Error(error);
-    return kExitFailed;
+    return status;
   }
   std::printf("reproject: preview of %s at %s\n(Ctrl-C stops it)\n", input.c_str(), server->Url().c_str());
   std::fflush(stdout);

@@ -35,8 +35,11 @@ class PreviewServer {
  public:
   // Opens the input, binds 127.0.0.1 and serves on a thread of its own. Null
   // and a one-line *error when the input cannot be previewed or the port
-  // cannot be had.
-  static std::unique_ptr<PreviewServer> Start(PreviewSettings settings, std::string* error);
+  // cannot be had; *status (if given) then says which: kExitUsage for an
+  // input the command line cannot ask for (the standard input, a frame past
+  // a single picture), kExitFailed otherwise.
+  static std::unique_ptr<PreviewServer> Start(PreviewSettings settings, std::string* error,
+                                              int* status = nullptr);
   // Stops serving, cancels a conversion started from the page and waits for
   // it.
   ~PreviewServer();
