@@ -12,15 +12,12 @@
 #include <cstddef>
 
 #include "batch/angles.h"
-#include "batch/dispatch.h"
 #include "batch/mirror_lanes.h"
-#include "batch/row_dispatch.h"
 #include "math/inverse_trig.h"
 #include "math/vector_math.h"
 #include "mirror.h"
 #include "oskuda.h"
 #include "oskuda_view.h"
-#include "remap_frame.h"
 
 namespace oskuda {
 namespace {

@@ -12,14 +12,11 @@
 #include <cstddef>
 
 #include "batch/angles.h"
-#include "batch/dispatch.h"
 #include "batch/mirror_lanes.h"
-#include "batch/row_dispatch.h"
 #include "math/inverse_trig.h"
 #include "math/sincos_estimate.h"
 #include "math/vector_math.h"
 #include "mirror.h"
-#include "remap_frame.h"
 #include "varnel.h"
 #include "varnel_view.h"
 
