@@ -41,6 +41,27 @@ inline bool AnyLaneSet(const std::int32_t* flags, int n) {
   return any != 0;
 }
 
+// Calls redo_lane(k), in order, for each lane k < n whose flag is set, and
+// returns how many there were. The flags are tested sixteen at a time in
+// vector code and only a block with a flag set is walked lane by lane: the
+// lanes to redo are a handful per batch, and a scalar test of every flag
+// would cost more than redoing them.
+template <typename RedoLane>
+inline int ForEachSetLane(const std::int32_t* flags, int n, RedoLane&& redo_lane) {
+  constexpr int kBlock = 16;
+  int count = 0;
+  for (int base = 0; base < n; base += kBlock) {
+    const int end = n - base < kBlock ? n : base + kBlock;
+    if (!AnyLaneSet(flags + base, end - base)) continue;
+    for (int k = base; k < end; ++k) {
+      if (flags[k] == 0) continue;
+      redo_lane(k);
+      ++count;
+    }
+  }
+  return count;
+}
+
 // The lanes of one batch, one array per value. Flags that the passes read in
 // vector loops are 32-bit (a bool array keeps such a loop scalar).
 struct PixelBatch {

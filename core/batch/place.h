@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "batch/kernel_set.h"
 #include "batch/lanes.h"
@@ -68,10 +69,15 @@ inline void WritePlaced(const PixelBatch& b, const SourceFrame& src, PIXEL_YC fi
   if (Sampler::kBilinear) {
     MixLanes<set>(src, b.MixArrays(), fill, n);
   } else {
+    // A pointer chosen per lane and a six-byte copy: a selected PIXEL_YC
+    // goes through the stack.
     const PIXEL_YC* const pixels = src.pixels;
+    const std::int32_t* __restrict source = b.source;
+    PIXEL_YC* const* __restrict out = b.out;
     for (int k = 0; k < n; ++k) {
-      const std::int32_t index = b.source[k];
-      *b.out[k] = index >= 0 ? pixels[index] : fill;
+      const std::int32_t index = source[k];
+      const PIXEL_YC* const from = index >= 0 ? pixels + index : &fill;
+      std::memcpy(out[k], from, sizeof(PIXEL_YC));
     }
   }
 }

@@ -150,17 +150,13 @@ inline void PlaceNearestLensQuick(PixelBatch& b, const ViewRotation& view_rotati
 template <typename View, bool masked>
 inline int PlaceRest(PixelBatch& b, const ViewRotation& rotation, const LensModel& model, const SourceFrame& src,
                      const SampleOptions& options) {
-  int recomputed = 0;
-  for (int k = 0; k < b.n; ++k) {
-    if (b.redo[k] == 0) continue;
+  return ForEachSetLane(b.redo, b.n, [&](int k) {
     const SourceAngles angles =
         AnglesOf(View::Turn(b.X[k], b.Y[k], b.Zc[k], b.Zs[k], rotation, options.equirectangular));
     const AdmittedPosition a =
         AdmitPosition<View>(src, MapToSource<View>(model, angles), options, !masked || b.admit[k] != 0);
     b.source[k] = PlaceLane<View, Nearest>(a, src, options).source;
-    ++recomputed;
-  }
-  return recomputed;
+  });
 }
 
 }  // namespace lens
