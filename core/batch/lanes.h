@@ -52,7 +52,9 @@ inline int ForEachSetLane(const std::int32_t* flags, int n, RedoLane&& redo_lane
   int count = 0;
   for (int base = 0; base < n; base += kBlock) {
     const int end = n - base < kBlock ? n : base + kBlock;
-    if (!AnyLaneSet(flags + base, end - base)) continue;
+    // (A full block as a loop of fixed length, unrolled without its count.)
+    const bool any = end - base == kBlock ? AnyLaneSet(flags + base, kBlock) : AnyLaneSet(flags + base, end - base);
+    if (!any) continue;
     for (int k = base; k < end; ++k) {
       if (flags[k] == 0) continue;
       redo_lane(k);
