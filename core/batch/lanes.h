@@ -42,18 +42,20 @@ inline bool AnyLaneSet(const std::int32_t* flags, int n) {
 }
 
 // Calls redo_lane(k), in order, for each lane k < n whose flag is set, and
-// returns how many there were. The flags are tested sixteen at a time in
-// vector code and only a block with a flag set is walked lane by lane: the
-// lanes to redo are a handful per batch, and a scalar test of every flag
-// would cost more than redoing them.
+// returns how many there were: for the nearest sampler's quick passes, which
+// leave a few lanes in most batches (where a pass leaves none in most, one
+// AnyLaneSet over the batch before a plain loop costs less). The flags are
+// tested sixteen at a time and only a block with a flag set is walked lane
+// by lane; a test of every flag would cost more than the redoing.
 template <typename RedoLane>
 inline int ForEachSetLane(const std::int32_t* flags, int n, RedoLane&& redo_lane) {
   constexpr int kBlock = 16;
   int count = 0;
   for (int base = 0; base < n; base += kBlock) {
     const int end = n - base < kBlock ? n : base + kBlock;
-    // (A full block as a loop of fixed length, unrolled without its count.)
-    const bool any = end - base == kBlock ? AnyLaneSet(flags + base, kBlock) : AnyLaneSet(flags + base, end - base);
+    // (A full block as a loop of fixed length, unrolled without a count.)
+    const bool any =
+        end - base == kBlock ? AnyLaneSet(flags + base, kBlock) : AnyLaneSet(flags + base, end - base);
     if (!any) continue;
     for (int k = base; k < end; ++k) {
       if (flags[k] == 0) continue;

@@ -120,13 +120,16 @@ inline int PlaceLensLanes(PixelBatch& b, const ViewRotation& view_rotation, cons
     theta_argument[k] = ThetaArgument<kF>(theta);
     redo[k] = e.accepted ^ 1;
   }
-  int recomputed = ForEachSetLane(b.redo, n, [&](int k) {
+  int recomputed = 0;
+  for (int k = AnyLaneSet(b.redo, n) ? 0 : n; k < n; ++k) {
+    if (b.redo[k] == 0) continue;
     const SourceAngles a = AnglesOf(View::Turn(b.X[k], b.Y[k], b.Zc[k], b.Zs[k], rotation, false));
     b.theta[k] = a.theta;
     b.phi[k] = a.phi;
     b.psi_argument[k] = static_cast<double>(-a.phi);
     b.theta_argument[k] = ThetaArgument<kF>(a.theta);
-  });
+    ++recomputed;
+  }
   vmath::Cos(b.psi_argument, b.cos_psi, n);
   vmath::Sin(b.psi_argument, b.sin_psi, n);
   ThetaFunctionOver<kF>(b.theta_argument, b.f_theta, n);
@@ -165,11 +168,13 @@ inline int PlaceLensLanes(PixelBatch& b, const ViewRotation& view_rotation, cons
     }
     redo[k] = lane.inside & (lane.decided ^ 1);
   }
-  recomputed += ForEachSetLane(b.redo, n, [&](int k) {
+  for (int k = AnyLaneSet(b.redo, n) ? 0 : n; k < n; ++k) {
+    if (b.redo[k] == 0) continue;
     const SourcePoint p = MapToSource<View>(m, SourceAngles{b.theta[k], b.phi[k]});
     const AdmittedPosition a = AdmitPosition<View>(src, p, options, !masked || b.admit[k] != 0);
     StorePlace<Sampler>(b, k, PlaceLane<View, Sampler>(a, src, options));
-  });
+    ++recomputed;
+  }
   return recomputed;
 }
 

@@ -61,12 +61,16 @@ inline int PlacePanoramaLanes(PixelBatch& b, const ViewRotation& view_rotation, 
     }
     redo[k] = e.accepted ^ 1;
   }
-  return ForEachSetLane(b.redo, n, [&](int k) {
+  int recomputed = 0;
+  for (int k = AnyLaneSet(b.redo, n) ? 0 : n; k < n; ++k) {
+    if (b.redo[k] == 0) continue;
     const SourceAngles angles = AnglesOf(View::Turn(b.X[k], b.Y[k], b.Zc[k], b.Zs[k], rotation, true));
     const AdmittedPosition a =
         AdmitPosition<View>(src, MapToSource<View>(m, angles), options, !masked || b.admit[k] != 0);
     StorePlace<Sampler>(b, k, PlaceLane<View, Sampler>(a, src, options));
-  });
+    ++recomputed;
+  }
+  return recomputed;
 }
 
 }  // namespace lens

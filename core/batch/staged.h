@@ -34,11 +34,15 @@ inline int AnglesBatch(PixelBatch& b) {
     b.phi[k] = static_cast<float>(a.phi);
     b.redo[k] = a.accepted ^ 1;
   }
-  return ForEachSetLane(b.redo, n, [&](int k) {
+  int recomputed = 0;
+  for (int k = 0; k < n; ++k) {
+    if (b.redo[k] == 0) continue;
     const SourceAngles a = AnglesOf(TurnedRay{b.axis[k], b.den[k], b.num[k]});
     b.theta[k] = a.theta;
     b.phi[k] = a.phi;
-  });
+    ++recomputed;
+  }
+  return recomputed;
 }
 
 // The model's function of theta, over the lanes' arguments.
@@ -81,8 +85,13 @@ inline int MapBatch(PixelBatch& b, const LensModel& m) {
         return 0;
       },
       0);
-  return ForEachSetLane(
-      b.redo, n, [&](int k) { b.SetPoint(k, MapToSource<View>(m, SourceAngles{b.theta[k], b.phi[k]})); });
+  int recomputed = 0;
+  for (int k = 0; k < n; ++k) {
+    if (b.redo[k] == 0) continue;
+    b.SetPoint(k, MapToSource<View>(m, SourceAngles{b.theta[k], b.phi[k]}));
+    ++recomputed;
+  }
+  return recomputed;
 }
 
 // Stage 4, first half: the view's in-range test and the source pixels of
