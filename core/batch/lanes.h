@@ -53,7 +53,8 @@ inline int ForEachSetLane(const std::int32_t* flags, int n, RedoLane&& redo_lane
   int count = 0;
   for (int base = 0; base < n; base += kBlock) {
     const int end = n - base < kBlock ? n : base + kBlock;
-    // (A full block as a loop of fixed length, unrolled without a count.)
+    // (A full block with the constant length, so that the compiler drops
+    // the loop's count and bounds checks.)
     const bool any =
         end - base == kBlock ? AnyLaneSet(flags + base, kBlock) : AnyLaneSet(flags + base, end - base);
     if (!any) continue;

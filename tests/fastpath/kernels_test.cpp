@@ -232,6 +232,25 @@ TEST(VectorMath, CountsAndTailsOfAnyLength) {
   }
 }
 
+// Lanes at the edges of the blocks of sixteen, and batches that end inside a
+// block: every set lane is visited once, in order, and no other.
+TEST(BatchStages, ForEachSetLaneVisitsExactlyTheSetLanesInOrder) {
+  for (int n : {0, 1, 15, 16, 17, 37, lens::kBatchLanes}) {
+    std::vector<std::int32_t> flags(lens::kBatchLanes + 1, 0);
+    flags[n] = 1;  // just past the batch: never visited
+    std::vector<int> expected;
+    for (int k : {0, 14, 15, 16, 31, 36, 200, lens::kBatchLanes - 1}) {
+      if (k >= n) continue;
+      flags[k] = 1;
+      expected.push_back(k);
+    }
+    std::vector<int> visited;
+    const int count = lens::ForEachSetLane(flags.data(), n, [&](int k) { visited.push_back(k); });
+    EXPECT_EQ(visited, expected) << "n=" << n;
+    EXPECT_EQ(count, static_cast<int>(expected.size())) << "n=" << n;
+  }
+}
+
 TEST(VectorMath, RoundsSafelyRefusesZeroNaNInfinityAndStraddles) {
   EXPECT_FALSE(vm::RoundsSafely(0.0, 0.0));
   EXPECT_FALSE(vm::RoundsSafely(-0.0, 0.0));
