@@ -4,23 +4,39 @@
 // same numbers in every copy.
 #pragma once
 
+#include <cstdlib>
+#include <cstring>
+
 #if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__)
 #define HOST_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
 #else
 #define HOST_VECTOR_CLONES
 #endif
 
-// Where the loader cannot pick a copy (64-bit Windows), the row loops that
-// the 64-bit editor's adapter runs have one AVX2 copy beside the baseline
-// one, chosen at run time (the baseline instruction set has no 32-bit
+// On x86-64 (HOST_HAS_AVX2) the hand-written AVX2 row kernels (rgba_lanes.h)
+// are compiled in and run where HasAvx2() says so. Where the loader cannot
+// pick a copy (64-bit Windows), the row loops that the 64-bit editor's
+// adapter runs also have one AVX2 copy (HOST_AVX2_COPY) beside the baseline
+// one, chosen the same way (the baseline instruction set has no 32-bit
 // vector multiply).
-#if defined(__x86_64__) && defined(_WIN32) && defined(__GNUC__)
-#define HOST_AVX2_COPY __attribute__((target("avx2")))
-#define HOST_HAS_AVX2_COPY 1
+#if defined(__x86_64__) && defined(__GNUC__)
+#define HOST_HAS_AVX2 1
+#define HOST_AVX2 __attribute__((target("avx2")))
+// The processor has AVX2 and LENS_KERNELS (the switch the plug-ins' own
+// copies read) does not ask for "baseline".
 inline bool HasAvx2() {
-  static const bool has = __builtin_cpu_supports("avx2");
+  static const bool has = [] {
+    const char* requested = std::getenv("LENS_KERNELS");
+    return __builtin_cpu_supports("avx2") && !(requested != nullptr && std::strcmp(requested, "baseline") == 0);
+  }();
   return has;
 }
+#else
+#define HOST_HAS_AVX2 0
+#endif
+#if HOST_HAS_AVX2 && defined(_WIN32)
+#define HOST_AVX2_COPY HOST_AVX2
+#define HOST_HAS_AVX2_COPY 1
 #else
 #define HOST_HAS_AVX2_COPY 0
 #endif

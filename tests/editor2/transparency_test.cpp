@@ -104,6 +104,39 @@ TEST(Transparency, RoundingIsExactOverTheWholeRange) {
   }
 }
 
+TEST(Transparency, PlaneRowsAreThePixelFormulasForEveryColour) {
+  // Every 8-bit colour, each with an alpha that runs through 0..255 (and
+  // whole opaque groups of eight), in rows of an odd width: the colour plane
+  // is RgbToYc48, premultiplied or not, and the alpha plane alpha x 16.
+  const int w = 4099;
+  std::vector<PIXEL_RGBA> in(w);
+  std::vector<PIXEL_YC> colour(w), straight(w), alpha(w);
+  for (std::uint32_t first = 0; first < (1u << 24); first += w) {
+    bool all_opaque = true;
+    for (int i = 0; i < w; ++i) {
+      const std::uint32_t v = (first + static_cast<std::uint32_t>(i)) & 0xFFFFFFu;
+      const std::uint8_t a = (v >> 5) % 3 == 0 ? 255 : static_cast<std::uint8_t>(v * 7 + (v >> 12));
+      in[i] = PIXEL_RGBA{static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+                         static_cast<std::uint8_t>(v >> 16), a};
+      all_opaque = all_opaque && a == 255;
+    }
+    ASSERT_EQ(editor2::ToColourRow(in.data(), w, true, colour.data()), all_opaque);
+    editor2::ToColourRow(in.data(), w, false, straight.data());
+    editor2::ToAlphaRow(in.data(), w, alpha.data());
+    for (int i = 0; i < w; ++i) {
+      const PIXEL_YC c = yc48::RgbToYc48(in[i].r, in[i].g, in[i].b);
+      const int a = in[i].a;
+      const PIXEL_YC p{static_cast<short>(editor2::Premultiplied(c.y, a)),
+                       static_cast<short>(editor2::Premultiplied(c.cb, a)),
+                       static_cast<short>(editor2::Premultiplied(c.cr, a))};
+      const PIXEL_YC s{static_cast<short>(a * editor2::kAlphaScale), 0, 0};
+      ASSERT_EQ(std::memcmp(&colour[i], &p, sizeof(p)), 0) << "pixel " << first + i;
+      ASSERT_EQ(std::memcmp(&straight[i], &c, sizeof(c)), 0) << "pixel " << first + i;
+      ASSERT_EQ(std::memcmp(&alpha[i], &s, sizeof(s)), 0) << "pixel " << first + i;
+    }
+  }
+}
+
 TEST(Transparency, IndexPlaneGivesTheBytesOfTheTwoPlanes) {
   // A random nearest re-projection: each output pixel copies one input pixel
   // or is the fill. The index plane's marks must finish to the same bytes as
