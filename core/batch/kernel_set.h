@@ -23,10 +23,12 @@ namespace lens {
 
 enum class KernelSet { Baseline, Avx2, Avx512 };
 
-// (Not in 64-bit Windows builds: GCC cannot realign the stack there, and
-// spills of 32- and 64-byte vectors would fault.)
+// (In 64-bit Windows builds only where the assembler turns aligned vector
+// moves into unaligned ones: GCC does not realign the stack there, and
+// aligned spills of 32- and 64-byte vectors would fault. CMakeLists.txt
+// sets both.)
 #if defined(__GNUC__) && !defined(__clang__) && (defined(__x86_64__) || defined(__i386__)) && \
-    !(defined(_WIN32) && defined(__x86_64__))
+    !(defined(_WIN32) && defined(__x86_64__) && !defined(LENS_UNALIGNED_VECTOR_MOVES))
 #define LENS_AVX2_KERNELS 1
 #define LENS_AVX2_TARGET __attribute__((target("avx2")))
 #define LENS_AVX512_TARGET \

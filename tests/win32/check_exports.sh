@@ -4,6 +4,9 @@
 # .auf files, pei-x86-64 for the .auf2 files) whose only export is the
 # undecorated <export> and whose imports are Windows system DLLs only: no
 # MinGW runtime (libgomp, libstdc++, libgcc, libwinpthread) beside it.
+# A pei-x86-64 file must also hold no aligned vector move: there GCC leaves
+# the stack 16-byte aligned, and its vector row loops rely on the assembler
+# having written every such move as an unaligned one.
 set -u
 objdump=$1 dir=$2 suffix=$3 format=$4 export=$5
 shift 5
@@ -25,6 +28,10 @@ for name in "$@"; do
     lower=$(tr 'A-Z' 'a-z' <<<"$dll")
     [[ "$allowed" == *" $lower "* ]] || problems+=("imports $dll")
   done
+  if [ "$format" = pei-x86-64 ]; then
+    aligned=$("$objdump" -d "$file" | grep -cE $'\t(v?movap[sd]|v?movdqa|vmovdqa(32|64)|v?movnt[a-z0-9]*) ')
+    [ "$aligned" -eq 0 ] || problems+=("$aligned aligned vector moves")
+  fi
   if [ ${#problems[@]} -eq 0 ]; then
     echo "ok   $name$suffix exports: $exports imports: $imports"
   else
