@@ -167,6 +167,20 @@ void Marks(const PIXEL_YC* marks, int n, const std::int32_t* sampled, const std:
   MarksLoop(marks, n, sampled, a, colour, alpha);
 }
 
+#if HOST_HAS_AVX2
+// Output words of the whole groups of sixteen pixels of n (rgba_lanes.h);
+// returns how many pixels it wrote.
+HOST_AVX2 int RgbaWordsAvx2(const PIXEL_YC* yc, const std::int32_t* alpha8, int n, PIXEL_RGBA* out) {
+  int i = 0;
+  for (; i + 16 <= n; i += 16) {
+    const __m256i packed = _mm256_packs_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(alpha8 + i)),
+                                              _mm256_loadu_si256(reinterpret_cast<const __m256i*>(alpha8 + i + 8)));
+    yc48::RgbaOfYc48x16(yc + i, _mm256_permute4x64_epi64(packed, 0xD8), reinterpret_cast<std::uint32_t*>(out + i));
+  }
+  return i;
+}
+#endif
+
 // Whether a covered pixel of the alpha plane is below 255.
 inline bool AnyTranslucent(const PIXEL_YC* alpha, int n) {
   int any = 0;
@@ -188,10 +202,15 @@ void FinishChunk(const PIXEL_YC* colour, const PIXEL_YC* alpha, int n, Fill fill
              c.a);
     yc = straight;
   }
-  yc48::Yc48RowToRgb(yc, n, c.r, c.g, c.b);
-  for (int i = 0; i < n; ++i) {
-    const std::uint32_t v = static_cast<std::uint32_t>(c.r[i]) | static_cast<std::uint32_t>(c.g[i]) << 8 |
-                            static_cast<std::uint32_t>(c.b[i]) << 16 | static_cast<std::uint32_t>(c.a[i]) << 24;
+  int done = 0;
+#if HOST_HAS_AVX2
+  if (HasAvx2()) done = RgbaWordsAvx2(yc, c.a, n, out);
+#endif
+  yc48::Yc48RowToRgb(yc + done, n - done, c.r, c.g, c.b);
+  for (int i = done; i < n; ++i) {
+    const int k = i - done;
+    const std::uint32_t v = static_cast<std::uint32_t>(c.r[k]) | static_cast<std::uint32_t>(c.g[k]) << 8 |
+                            static_cast<std::uint32_t>(c.b[k]) << 16 | static_cast<std::uint32_t>(c.a[i]) << 24;
     std::memcpy(&out[i], &v, sizeof(v));
   }
 }

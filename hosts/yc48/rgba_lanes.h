@@ -77,6 +77,73 @@ YC48_LANES void StorePixels8(const Yc48Lanes& p, PIXEL_YC* out) {
   _mm_storel_epi64(reinterpret_cast<__m128i*>(o + 40), _mm256_extracti128_si256(tail, 1));
 }
 
+// Sixteen YC48 pixels to 8-bit RGBA words, the integers of Yc48ToRgb: each
+// chroma term (c * v) >> 16 is the high half of a 16 x 16-bit product
+// (vpmulhw), which is exactly that shift of the 32-bit product; the terms
+// and + 3 stay within a short (at most 2808 + 5828 + 3 in magnitude for any
+// short chroma); 255 * y + 1024 * t is one multiply-add of the pair (y, t)
+// (below 2^31 for any short y); then the arithmetic shift by 12 and the
+// clamp to 0..255 (a saturating pack to shorts keeps the clamp's result).
+// `alpha`: sixteen shorts, each 0..255.
+YC48_LANES __m128i Channel8(__m128i a, __m128i b, __m128i c, const char* order) {
+  return _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a, _mm_loadu_si128(reinterpret_cast<const __m128i*>(order))),
+                                   _mm_shuffle_epi8(b, _mm_loadu_si128(reinterpret_cast<const __m128i*>(order + 16)))),
+                      _mm_shuffle_epi8(c, _mm_loadu_si128(reinterpret_cast<const __m128i*>(order + 32))));
+}
+
+// Byte orders that take one channel of eight pixels (48 bytes in three
+// registers) into eight shorts; -1 takes nothing.
+struct Yc48Orders {
+  char y[48], cb[48], cr[48];
+  constexpr Yc48Orders() : y{}, cb{}, cr{} {
+    for (int k = 0; k < 48; ++k) y[k] = cb[k] = cr[k] = -1;
+    for (int i = 0; i < 8; ++i) {
+      const int at[3] = {6 * i, 6 * i + 2, 6 * i + 4};  // the byte of each channel of pixel i
+      char* const orders[3] = {y, cb, cr};
+      for (int ch = 0; ch < 3; ++ch) {
+        const int reg = at[ch] / 16;
+        orders[ch][16 * reg + 2 * i] = static_cast<char>(at[ch] % 16);
+        orders[ch][16 * reg + 2 * i + 1] = static_cast<char>(at[ch] % 16 + 1);
+      }
+    }
+  }
+};
+constexpr Yc48Orders kYc48Orders{};
+
+YC48_LANES __m256i RgbChannel16(__m256i y, __m256i t) {
+  const __m256i weights = _mm256_set1_epi32(255 | 1024 << 16);
+  const __m256i low = _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(y, t), weights), 12);
+  const __m256i high = _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(y, t), weights), 12);
+  return _mm256_min_epi16(_mm256_max_epi16(_mm256_packs_epi32(low, high), _mm256_setzero_si256()),
+                          _mm256_set1_epi16(255));
+}
+
+YC48_LANES void RgbaOfYc48x16(const PIXEL_YC* in, __m256i alpha, std::uint32_t* out) {
+  const char* const base = reinterpret_cast<const char*>(in);
+  __m128i r[6];
+  for (int k = 0; k < 6; ++k) r[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + 16 * k));
+  const __m256i y = _mm256_set_m128i(Channel8(r[3], r[4], r[5], kYc48Orders.y), Channel8(r[0], r[1], r[2], kYc48Orders.y));
+  const __m256i cb =
+      _mm256_set_m128i(Channel8(r[3], r[4], r[5], kYc48Orders.cb), Channel8(r[0], r[1], r[2], kYc48Orders.cb));
+  const __m256i cr =
+      _mm256_set_m128i(Channel8(r[3], r[4], r[5], kYc48Orders.cr), Channel8(r[0], r[1], r[2], kYc48Orders.cr));
+  const __m256i three = _mm256_set1_epi16(3);
+  const __m256i red = RgbChannel16(y, _mm256_add_epi16(_mm256_mulhi_epi16(cr, _mm256_set1_epi16(22881)), three));
+  const __m256i green = RgbChannel16(
+      y, _mm256_add_epi16(_mm256_add_epi16(_mm256_mulhi_epi16(cb, _mm256_set1_epi16(-5616)),
+                                           _mm256_mulhi_epi16(cr, _mm256_set1_epi16(-11655))),
+                          three));
+  const __m256i blue = RgbChannel16(y, _mm256_add_epi16(_mm256_mulhi_epi16(cb, _mm256_set1_epi16(28919)), three));
+  const __m256i rg = _mm256_or_si256(red, _mm256_slli_epi16(green, 8));
+  const __m256i ba = _mm256_or_si256(blue, _mm256_slli_epi16(alpha, 8));
+  // Per 128-bit half: pixels 0-3 and 8-11 in the low words, 4-7 and 12-15
+  // in the high ones.
+  const __m256i low = _mm256_unpacklo_epi16(rg, ba);
+  const __m256i high = _mm256_unpackhi_epi16(rg, ba);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permute2x128_si256(low, high, 0x20));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 8), _mm256_permute2x128_si256(low, high, 0x31));
+}
+
 #undef YC48_LANES
 
 }  // namespace yc48

@@ -137,6 +137,41 @@ TEST(Transparency, PlaneRowsAreThePixelFormulasForEveryColour) {
   }
 }
 
+TEST(Transparency, OutputWordsAreTheEditorsFormulasForEveryShort) {
+  // Every luma with a sweep of red chroma, then a grid of both chroma
+  // values with any luma, in rows of an odd width: the words of an opaque
+  // output are Yc48ToRgb's bytes and alpha 255.
+  std::mt19937 rng(3);
+  std::vector<PIXEL_YC> row;
+  std::vector<PIXEL_RGBA> out;
+  auto check = [&]() {
+    out.resize(row.size());
+    editor2::FromPlanes(row.data(), nullptr, static_cast<int>(row.size()), Fill::kBlack, false, out.data());
+    for (std::size_t i = 0; i < row.size(); ++i) {
+      PIXEL_RGBA e{0, 0, 0, 255};
+      yc48::Yc48ToRgb(row[i], &e.r, &e.g, &e.b);
+      ASSERT_EQ(std::memcmp(&out[i], &e, sizeof(e)), 0)
+          << "pixel " << row[i].y << " " << row[i].cb << " " << row[i].cr;
+    }
+    row.clear();
+  };
+  for (int cr = -32768; cr <= 32767; cr += 257) {
+    for (int y = -32768; y <= 32767; ++y) {
+      row.push_back(PIXEL_YC{static_cast<short>(y), static_cast<short>(rng()), static_cast<short>(cr)});
+    }
+    row.push_back(PIXEL_YC{32767, 32767, 32767});
+    row.push_back(PIXEL_YC{-32768, -32768, -32768});
+    row.push_back(PIXEL_YC{4096, -2048, 2047});
+    check();
+  }
+  for (int cb = -32768; cb <= 32767; cb += 17) {
+    for (int cr = -32768; cr <= 32767; cr += 17) {
+      row.push_back(PIXEL_YC{static_cast<short>(rng()), static_cast<short>(cb), static_cast<short>(cr)});
+    }
+    check();
+  }
+}
+
 TEST(Transparency, IndexPlaneGivesTheBytesOfTheTwoPlanes) {
   // A random nearest re-projection: each output pixel copies one input pixel
   // or is the fill. The index plane's marks must finish to the same bytes as
