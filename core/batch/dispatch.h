@@ -17,15 +17,13 @@
 namespace lens {
 
 // A panorama source: the nearest sampler's quick pass first, then the
-// per-pixel functions for the lanes it leaves; the bilinear sampler (and the
-// baseline copy of 32-bit builds, where with eight vector registers the
-// quick pass's two positions per lane spill and it runs slower) the
+// per-pixel functions for the lanes it leaves; the bilinear sampler the
 // panorama pass.
 template <typename View, KernelSet set, typename Sampler, bool masked>
 inline int SamplePanoramaBatch(PixelBatch& b, const ViewRotation& rotation, const LensModel& model,
                                const SourceFrame& src, const SampleOptions& sample_options) {
   const SampleOptions options{Sampler::kBilinear, sample_options.green_back, true};
-  constexpr bool quick = !Sampler::kBilinear && !(set == KernelSet::Baseline && sizeof(void*) == 4);
+  constexpr bool quick = !Sampler::kBilinear;
   int recomputed = 0;
   if (!quick || !(model.pi > 0.0f)) {
     recomputed = PlacePanoramaLanes<View, Sampler, masked>(b, rotation, model, src, options);
