@@ -1,14 +1,22 @@
-// Eight RGBA pixels at a time into YC48 with AVX2: the hand-written row
-// kernels of the hosts that exchange 8-bit RGBA frames. Compiled where
-// HOST_HAS_AVX2 (vector_clones.h) and run only when HasAvx2().
+// 8-bit RGBA and YC48 with AVX2, both ways, eight or sixteen pixels at a
+// time: the hand-written row kernels of the hosts that exchange RGBA frames.
+// Compiled where HOST_HAS_AVX2 (vector_clones.h) and run only when
+// HasAvx2(). Every integer is the editor's (colour.h).
 //
-// Each term (c * x + k) >> 10 of RgbToYc48 is one multiply-add of the 16-bit
-// pair (x, 1) with (c, k): vpmaddwd forms c * x + k exactly in 32 bits (|c|
-// <= 9655, x <= 255, k <= 646), and the arithmetic shift floors it as `>>`
-// does, so the integers are RgbToYc48's. Channels leave as shorts through a
-// saturating pack, which is the plain narrowing for every value below 2^15
-// in magnitude (RgbToYc48 gives -2048..4096; StorePixels8's callers stay in
-// that range).
+// RGBA to YC48: each term (c * x + k) >> 10 of RgbToYc48 is one multiply-add
+// of the 16-bit pair (x, 1) with (c, k): vpmaddwd forms c * x + k exactly in
+// 32 bits (|c| <= 9655, x <= 255, k <= 646), and the arithmetic shift floors
+// it as `>>` does. Channels leave as shorts through a saturating pack, which
+// is the plain narrowing for every value below 2^15 in magnitude
+// (RgbToYc48 gives -2048..4096; StorePixels8's callers stay in that range).
+//
+// YC48 to RGBA: each chroma term (c * v) >> 16 of Yc48ToRgb is the high half
+// of a 16 x 16-bit product (vpmulhw), which is exactly that shift of the
+// 32-bit product; the terms and + 3 stay within a short (at most 2808 + 5828
+// + 3 in magnitude for any short chroma); 255 * y + 1024 * t is one
+// multiply-add of the pair (y, t) (below 2^31 for any short y); then the
+// arithmetic shift by 12 and the clamp to 0..255 (a saturating pack to
+// shorts keeps the clamp's result).
 #pragma once
 
 #include <cstdint>
@@ -77,14 +85,8 @@ YC48_LANES void StorePixels8(const Yc48Lanes& p, PIXEL_YC* out) {
   _mm_storel_epi64(reinterpret_cast<__m128i*>(o + 40), _mm256_extracti128_si256(tail, 1));
 }
 
-// Sixteen YC48 pixels to 8-bit RGBA words, the integers of Yc48ToRgb: each
-// chroma term (c * v) >> 16 is the high half of a 16 x 16-bit product
-// (vpmulhw), which is exactly that shift of the 32-bit product; the terms
-// and + 3 stay within a short (at most 2808 + 5828 + 3 in magnitude for any
-// short chroma); 255 * y + 1024 * t is one multiply-add of the pair (y, t)
-// (below 2^31 for any short y); then the arithmetic shift by 12 and the
-// clamp to 0..255 (a saturating pack to shorts keeps the clamp's result).
-// `alpha`: sixteen shorts, each 0..255.
+// One channel of eight pixels (48 bytes in the registers a, b, c) as eight
+// shorts, by the byte orders below.
 YC48_LANES __m128i Channel8(__m128i a, __m128i b, __m128i c, const char* order) {
   return _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a, _mm_loadu_si128(reinterpret_cast<const __m128i*>(order))),
                                    _mm_shuffle_epi8(b, _mm_loadu_si128(reinterpret_cast<const __m128i*>(order + 16)))),
@@ -110,6 +112,8 @@ struct Yc48Orders {
 };
 constexpr Yc48Orders kYc48Orders{};
 
+// One 8-bit channel of sixteen pixels as shorts: (255 y + 1024 t) >> 12,
+// clamped to 0..255.
 YC48_LANES __m256i RgbChannel16(__m256i y, __m256i t) {
   const __m256i weights = _mm256_set1_epi32(255 | 1024 << 16);
   const __m256i low = _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(y, t), weights), 12);
@@ -118,11 +122,14 @@ YC48_LANES __m256i RgbChannel16(__m256i y, __m256i t) {
                           _mm256_set1_epi16(255));
 }
 
+// Sixteen YC48 pixels to RGBA words (R in the low byte); `alpha`: sixteen
+// shorts, each 0..255.
 YC48_LANES void RgbaOfYc48x16(const PIXEL_YC* in, __m256i alpha, std::uint32_t* out) {
   const char* const base = reinterpret_cast<const char*>(in);
   __m128i r[6];
   for (int k = 0; k < 6; ++k) r[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + 16 * k));
-  const __m256i y = _mm256_set_m128i(Channel8(r[3], r[4], r[5], kYc48Orders.y), Channel8(r[0], r[1], r[2], kYc48Orders.y));
+  const __m256i y =
+      _mm256_set_m128i(Channel8(r[3], r[4], r[5], kYc48Orders.y), Channel8(r[0], r[1], r[2], kYc48Orders.y));
   const __m256i cb =
       _mm256_set_m128i(Channel8(r[3], r[4], r[5], kYc48Orders.cb), Channel8(r[0], r[1], r[2], kYc48Orders.cb));
   const __m256i cr =
