@@ -4,8 +4,7 @@
 // same numbers in every copy.
 #pragma once
 
-#include <cstdlib>
-#include <cstring>
+#include "batch/kernel_set.h"
 
 #if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__)
 #define HOST_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
@@ -22,13 +21,11 @@
 #if defined(__x86_64__) && defined(__GNUC__)
 #define HOST_HAS_AVX2 1
 #define HOST_AVX2 __attribute__((target("avx2")))
-// The processor has AVX2 and LENS_KERNELS (the switch the plug-ins' own
-// copies read) does not ask for "baseline".
+// The processor has AVX2 and LENS_KERNELS does not ask for "baseline": the
+// plug-ins' own choice of row-loop copy (batch/kernel_set.h), so that one
+// switch picks both.
 inline bool HasAvx2() {
-  static const bool has = [] {
-    const char* requested = std::getenv("LENS_KERNELS");
-    return __builtin_cpu_supports("avx2") && !(requested != nullptr && std::strcmp(requested, "baseline") == 0);
-  }();
+  static const bool has = lens::ChooseKernelSet() != lens::KernelSet::Baseline;
   return has;
 }
 #else
