@@ -61,6 +61,19 @@ constexpr FILTER_DLL MakeFilterTable(const char* name, const char* information,
   return table;
 }
 
+// A filter's table together with the arrays it points to, for a filter
+// that lives as long as the plug-in.
+template <std::size_t Tracks, std::size_t Checks>
+struct FilterDefinition {
+  TableArrays<Tracks, Checks> arrays;
+  FILTER_DLL table;
+
+  constexpr FilterDefinition(const char* name, const char* information,
+                             const captions::Control (&tracks)[Tracks], const char* const (&checks)[Checks],
+                             FilterProcFn func_proc)
+      : arrays(MakeTableArrays(tracks, checks)), table(MakeFilterTable(name, information, arrays, func_proc)) {}
+};
+
 // The remap wrote the new frame into the scratch buffer: exchange the two
 // buffers so the editor receives it, store its size, and report success.
 inline BOOL HandBackScratchFrame(FILTER_PROC_INFO* fpip, int w, int h) {
@@ -86,13 +99,13 @@ constexpr auto ChosenRemap(void (*batched)(const Job&), void (*reference)(const 
 #endif
 }
 
-// A filter's frame entry: the job from the controls and the frame, the
-// chosen remap, and the scratch frame handed back as the output.
-template <typename Job>
-BOOL RunRemap(FILTER* fp, FILTER_PROC_INFO* fpip, Job (*make_job)(const FILTER*, FILTER_PROC_INFO*),
-              void (*batched)(const Job&), void (*reference)(const Job&)) {
-  const Job job = make_job(fp, fpip);
-  ChosenRemap(batched, reference)(job);
+// A filter's frame entry, its func_proc: the job from the controls and the
+// frame, the chosen remap, and the scratch frame handed back as the output.
+template <typename Job, Job (*kMakeJob)(const FILTER*, FILTER_PROC_INFO*), void (*kBatched)(const Job&),
+          void (*kReference)(const Job&)>
+BOOL RemapEntry(FILTER* fp, FILTER_PROC_INFO* fpip) {
+  const Job job = kMakeJob(fp, fpip);
+  ChosenRemap(kBatched, kReference)(job);
   return HandBackScratchFrame(fpip, job.out_w, job.out_h);
 }
 

@@ -128,4 +128,19 @@ inline void RemapMirroredGrid(const RemapFrame& f, std::int32_t out_w, std::int3
   RemapOddEdges<View>(f, out_w, out_h, ray_at);
 }
 
+// The same two for a filter's job record (see MakeRemapFrame): the frame
+// comes from the job, and pair_rays(job, frame) gives the ray_at of above.
+template <typename View, typename Job, typename PairRays>
+inline void RemapMirroredGrid(const Job& job, PairRays&& pair_rays) {
+  const RemapFrame frame = MakeRemapFrame(job);
+  RemapMirroredGrid<View>(frame, job.out_w, job.out_h, pair_rays(job, frame));
+}
+
+template <typename View, typename Job, typename PairRays>
+inline void RemapOddEdges(const Job& job, PairRays&& pair_rays) {
+  if (job.out_w % 2 == 0 && job.out_h % 2 == 0) return;
+  const RemapFrame frame = MakeRemapFrame(job);
+  RemapOddEdges<View>(frame, job.out_w, job.out_h, pair_rays(job, frame));
+}
+
 }  // namespace lens

@@ -23,18 +23,11 @@ constexpr const char* kChecks[kCheckCount] = {
 constexpr const char* kInformation =
     "Oskuda for AviUtl OpenMP\x91\xCE\x89\x9E\x94\xC5, Version 2017/08/31(x10) by ORDANE";
 
-lens::TableArrays<kTrackCount, kCheckCount> arrays = lens::MakeTableArrays(kTracks, kChecks);
-FILTER_DLL filter_table = lens::MakeFilterTable("Oskuda(x10)", kInformation, arrays, func_proc);
+lens::FilterDefinition<kTrackCount, kCheckCount> definition{
+    "Oskuda(x10)", kInformation, kTracks, kChecks,
+    lens::RemapEntry<RemapJob, MakeRemapJob, RemapDomeMaster, RemapDomeMasterReference>};
 
 }  // namespace
-
-BOOL func_proc(FILTER* fp, FILTER_PROC_INFO* fpip) {
-  return lens::RunRemap(fp, fpip, MakeRemapJob, RemapDomeMaster, RemapDomeMasterReference);
-}
-
-lens::SourceProjection DomeInput(const int* check) {
-  return lens::SelectedInput(check, kInputBoxes);
-}
 
 lens::ViewRotation DomeRotation(float pitch, float azimuth, float roll,
                                 lens::SourceProjection projection) {
@@ -58,7 +51,7 @@ lens::OutputSize DomeOutputSize(const int* track, const int* check, int w, int h
 RemapJob MakeRemapJob(const FILTER* fp, FILTER_PROC_INFO* fpip) {
   const int* track = fp->track;
   const int* check = fp->check;
-  const lens::SourceProjection projection = DomeInput(check);
+  const lens::SourceProjection projection = lens::SelectedInput(check, kInputBoxes);
   const lens::OutputSize size = DomeOutputSize(track, check, fpip->w, fpip->h, fpip->max_w, fpip->max_h);
   RemapJob job;
   job.rotation = DomeRotation(lens::TenthsToDegrees(track[kPitch]), lens::TenthsToDegrees(track[kAzimuth]),
@@ -70,7 +63,7 @@ RemapJob MakeRemapJob(const FILTER* fp, FILTER_PROC_INFO* fpip) {
   return job;
 }
 
-FILTER_DLL* FilterTable() { return &filter_table; }
+FILTER_DLL* FilterTable() { return &definition.table; }
 
 }  // namespace oskuda
 

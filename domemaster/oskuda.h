@@ -79,7 +79,6 @@ DomeRay PairRay(std::int32_t i, std::int32_t j, float out_fov, std::int32_t out_
 // integer half width, as a float, is strictly greater.
 bool InsideCircle(std::int32_t half_w, float rho);
 
-lens::SourceProjection DomeInput(const int* check);
 // Degrees as they enter the rotation: roll + 90, azimuth (- 90 for panorama
 // input) negated, pitch unchanged; float operations in that order.
 lens::ViewRotation DomeRotation(float pitch, float azimuth, float roll,
@@ -100,7 +99,6 @@ void RemapDomeMasterOddEdges(const RemapJob& job);
 // bits; returns how many pairs were recomputed one by one.
 int PairRays(const DomeScale& scale, float oy, float oy_squared, std::int32_t j0, int count,
              DomeRay* rays);
-BOOL func_proc(FILTER* fp, FILTER_PROC_INFO* fpip);
 FILTER_DLL* FilterTable();
 
 }  // namespace oskuda

@@ -67,15 +67,8 @@ auto PairRayAt(const RemapJob& job, const lens::RemapFrame& frame) {
 
 }  // namespace
 
-void RemapDomeMasterReference(const RemapJob& job) {
-  const lens::RemapFrame frame = lens::MakeRemapFrame(job);
-  lens::RemapMirroredGrid<View>(frame, job.out_w, job.out_h, PairRayAt(job, frame));
-}
+void RemapDomeMasterReference(const RemapJob& job) { lens::RemapMirroredGrid<View>(job, PairRayAt); }
 
-void RemapDomeMasterOddEdges(const RemapJob& job) {
-  if (job.out_w % 2 == 0 && job.out_h % 2 == 0) return;
-  const lens::RemapFrame frame = lens::MakeRemapFrame(job);
-  lens::RemapOddEdges<View>(frame, job.out_w, job.out_h, PairRayAt(job, frame));
-}
+void RemapDomeMasterOddEdges(const RemapJob& job) { lens::RemapOddEdges<View>(job, PairRayAt); }
 
 }  // namespace oskuda

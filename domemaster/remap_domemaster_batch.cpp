@@ -89,18 +89,13 @@ inline int PairRaysInto(const DomeScale& scale, float oy, float oy_squared, std:
   vm::Cos(theta_arg, cos_theta, n);
   vm::Cos(phi_arg, cos_phi, n);
   vm::Sin(phi_arg, sin_phi, n);
-  lens::RayFromAngles(n, cos_phi, sin_phi, sin_theta, cos_theta, ok, X0, Y0, Z);
-  int recomputed = 0;
-  for (int g = 0; g < n; ++g) {
-    if (ok[g] != 0) continue;
+  return lens::RayFromAngles(n, cos_phi, sin_phi, sin_theta, cos_theta, ok, X0, Y0, Z, [&](int g) {
     const DomeRay ray = PairRay(scale, oy, oy_squared, j0 + g);
     out.phi_o[g] = ray.phi_o;
     X0[g] = ray.X0;
     Y0[g] = ray.Y0;
     Z[g] = ray.Z;
-    ++recomputed;
-  }
-  return recomputed;
+  });
 }
 
 }  // namespace

@@ -26,17 +26,14 @@ constexpr const char* kChecks[kCheckCount] = {
 constexpr const char* kInformation =
     "Trimbel for AviUtl OpenMP\x91\xCE\x89\x9E\x94\xC5, Version 2017/08/31(x10) by ORDANE";
 
-lens::TableArrays<kTrackCount, kCheckCount> arrays = lens::MakeTableArrays(kTracks, kChecks);
-FILTER_DLL filter_table = lens::MakeFilterTable("Trimbel(x10)", kInformation, arrays, func_proc);
+lens::FilterDefinition<kTrackCount, kCheckCount> definition{
+    "Trimbel(x10)", kInformation, kTracks, kChecks,
+    func_proc};
 
 void* HeapAllocate(std::size_t bytes) { return std::malloc(bytes); }
 void HeapRelease(void* table) { std::free(table); }
 
 }  // namespace
-
-lens::SourceProjection EquirectInput(const int* check) {
-  return lens::SelectedInput(check, kInputBoxes);
-}
 
 lens::OutputSize EquirectOutputSize(const int* track, const int* check, int w, int h, int max_w,
                                     int max_h) {
@@ -66,7 +63,7 @@ BOOL FrameEntry(FILTER* fp, FILTER_PROC_INFO* fpip, const TableAllocator& alloca
   job.cos_lon = cos_lon;
   job.sin_lon = sin_lon;
   job.rotation = lens::TrackRotation<Track>(track);
-  lens::ReadSharedControls<Track, Check>(track, check, size, EquirectInput(check), &job);
+  lens::ReadSharedControls<Track, Check>(track, check, size, lens::SelectedInput(check, kInputBoxes), &job);
   job.proc_info = fpip;
   lens::ChosenRemap(RemapEquirectangular, RemapEquirectangularReference)(job);
 
@@ -82,7 +79,7 @@ BOOL func_proc(FILTER* fp, FILTER_PROC_INFO* fpip) {
   return FrameEntry(fp, fpip, kHeap);
 }
 
-FILTER_DLL* FilterTable() { return &filter_table; }
+FILTER_DLL* FilterTable() { return &definition.table; }
 
 }  // namespace trimbel
 

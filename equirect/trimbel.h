@@ -47,7 +47,6 @@ struct TableAllocator {
   void (*release)(void* table);
 };
 
-lens::SourceProjection EquirectInput(const int* check);
 lens::OutputSize EquirectOutputSize(const int* track, const int* check, int w, int h, int max_w,
                                     int max_h);
 

@@ -26,15 +26,8 @@ auto PairRayAt(const RemapJob& job, const lens::RemapFrame& frame) {
 
 }  // namespace
 
-void RemapPerspectiveReference(const RemapJob& job) {
-  const lens::RemapFrame frame = lens::MakeRemapFrame(job);
-  lens::RemapMirroredGrid<View>(frame, job.out_w, job.out_h, PairRayAt(job, frame));
-}
+void RemapPerspectiveReference(const RemapJob& job) { lens::RemapMirroredGrid<View>(job, PairRayAt); }
 
-void RemapPerspectiveOddEdges(const RemapJob& job) {
-  if (job.out_w % 2 == 0 && job.out_h % 2 == 0) return;
-  const lens::RemapFrame frame = lens::MakeRemapFrame(job);
-  lens::RemapOddEdges<View>(frame, job.out_w, job.out_h, PairRayAt(job, frame));
-}
+void RemapPerspectiveOddEdges(const RemapJob& job) { lens::RemapOddEdges<View>(job, PairRayAt); }
 
 }  // namespace varnel

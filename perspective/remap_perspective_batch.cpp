@@ -68,17 +68,12 @@ inline int GroupRaysInto(std::int32_t j0, int n, float yf, float yf_squared, dou
     cos_phi[g] = p.cos;
     sin_phi[g] = p.sin;
   }
-  lens::RayFromAngles(n, cos_phi, sin_phi, s, cos_theta, ok, Xm, Ym, Z);
-  int recomputed = 0;
-  for (int g = 0; g < n; ++g) {
-    if (ok[g] != 0) continue;
+  return lens::RayFromAngles(n, cos_phi, sin_phi, s, cos_theta, ok, Xm, Ym, Z, [&](int g) {
     const GroupRay ray = PerspectiveGroupRay(xf[g], yf, yf_squared, focal);
     Xm[g] = ray.Xm;
     Ym[g] = ray.Ym;
     Z[g] = ray.Z;
-    ++recomputed;
-  }
-  return recomputed;
+  });
 }
 
 }  // namespace

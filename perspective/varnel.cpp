@@ -27,18 +27,11 @@ constexpr const char* kInformation =
     "Varnel\x83v\x83\x89\x83O\x83" "C\x83\x93 for AviUtl OpenMP\x91\xCE\x89\x9E\x94\xC5,"
     " Version 2017/08/31(x10) by ORDANE";
 
-lens::TableArrays<kTrackCount, kCheckCount> arrays = lens::MakeTableArrays(kTracks, kChecks);
-FILTER_DLL filter_table = lens::MakeFilterTable("Varnel(x10)", kInformation, arrays, func_proc);
+lens::FilterDefinition<kTrackCount, kCheckCount> definition{
+    "Varnel(x10)", kInformation, kTracks, kChecks,
+    lens::RemapEntry<RemapJob, MakeRemapJob, RemapPerspective, RemapPerspectiveReference>};
 
 }  // namespace
-
-BOOL func_proc(FILTER* fp, FILTER_PROC_INFO* fpip) {
-  return lens::RunRemap(fp, fpip, MakeRemapJob, RemapPerspective, RemapPerspectiveReference);
-}
-
-lens::SourceProjection PerspectiveInput(const int* check) {
-  return lens::SelectedInput(check, kInputBoxes);
-}
 
 lens::OutputSize PerspectiveOutputSize(const int* track, const int* check, int w, int h, int max_w,
                                        int max_h) {
@@ -65,12 +58,12 @@ RemapJob MakeRemapJob(const FILTER* fp, FILTER_PROC_INFO* fpip) {
   job.out_fov = lens::TenthsToDegrees(track[kOutFov]);
   lens::ReadSharedControls<Track, Check>(
       track, check, PerspectiveOutputSize(track, check, fpip->w, fpip->h, fpip->max_w, fpip->max_h),
-      PerspectiveInput(check), &job);
+      lens::SelectedInput(check, kInputBoxes), &job);
   job.proc_info = fpip;
   return job;
 }
 
-FILTER_DLL* FilterTable() { return &filter_table; }
+FILTER_DLL* FilterTable() { return &definition.table; }
 
 }  // namespace varnel
 

@@ -67,7 +67,6 @@ inline GroupRay PerspectiveGroupRay(float xf, float yf, float yf_squared, double
   return ray;
 }
 
-lens::SourceProjection PerspectiveInput(const int* check);
 lens::OutputSize PerspectiveOutputSize(const int* track, const int* check, int w, int h, int max_w,
                                        int max_h);
 RemapJob MakeRemapJob(const FILTER* fp, FILTER_PROC_INFO* fpip);
@@ -84,7 +83,6 @@ void RemapPerspectiveOddEdges(const RemapJob& job);
 // with the same bits; returns how many groups were recomputed one by one.
 int PerspectiveGroupRays(std::int32_t j0, int count, float yf, float yf_squared, double focal,
                          GroupRay* rays);
-BOOL func_proc(FILTER* fp, FILTER_PROC_INFO* fpip);
 FILTER_DLL* FilterTable();
 
 }  // namespace varnel

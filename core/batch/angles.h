@@ -65,10 +65,12 @@ inline QuickAngles EstimateAnglesF(TurnedRay ray) {
 // The ray of n output angles: (cos phi sin theta, sin phi sin theta,
 // cos theta) in double from estimated sines and cosines, rounded to float.
 // A lane stays accepted (ok) only if each coordinate rounds as the exact
-// product would (RoundsSafelyRelative); the caller redoes the others.
-inline void RayFromAngles(int n, const double* cos_phi, const double* sin_phi, const double* sin_theta,
-                          const double* cos_theta, std::int32_t* ok, float* __restrict X,
-                          float* __restrict Y, float* __restrict Z) {
+// product would (RoundsSafelyRelative); redo(g) writes every other lane g
+// (lanes not ok on entry included) the exact way. Returns how many it redid.
+template <typename Redo>
+inline int RayFromAngles(int n, const double* cos_phi, const double* sin_phi, const double* sin_theta,
+                         const double* cos_theta, std::int32_t* ok, float* __restrict X, float* __restrict Y,
+                         float* __restrict Z, Redo&& redo) {
   for (int g = 0; g < n; ++g) {
     const double x = cos_phi[g] * sin_theta[g];
     const double y = sin_phi[g] * sin_theta[g];
@@ -80,6 +82,13 @@ inline void RayFromAngles(int n, const double* cos_phi, const double* sin_phi, c
     Z[g] = static_cast<float>(z);
     ok[g] = accept ? 1 : 0;
   }
+  int redone = 0;
+  for (int g = 0; g < n; ++g) {
+    if (ok[g] != 0) continue;
+    redo(g);
+    ++redone;
+  }
+  return redone;
 }
 
 }  // namespace lens

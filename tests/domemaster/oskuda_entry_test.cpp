@@ -262,7 +262,7 @@ TEST(OskudaEntry, InputProjectionHighestTickedBoxWins) {
     controls.check[2] = row.b2;
     controls.check[3] = row.b3;
     controls.check[4] = row.b4;
-    EXPECT_EQ(oskuda::DomeInput(controls.check.data()), row.expected);
+    EXPECT_EQ(lens::SelectedInput(controls.check.data(), oskuda::kInputBoxes), row.expected);
     Entry e(64, 64, 64, 64);
     EXPECT_EQ(oskuda::MakeRemapJob(controls.fp(), &e.info).source_projection,
               static_cast<std::int32_t>(row.expected));

@@ -155,7 +155,7 @@ TEST(InputChoice, HighestTickedBoxWinsAndPanoramaIsTheDefault) {
   auto input = [](std::initializer_list<int> ticked) {
     std::vector<int> check(8, 0);
     for (int i : ticked) check[i] = 1;
-    return trimbel::EquirectInput(check.data());
+    return lens::SelectedInput(check.data(), trimbel::kInputBoxes);
   };
   EXPECT_EQ(input({}), P::Equirectangular);
   EXPECT_EQ(input({0, 5, 6, 7}), P::Equirectangular);  // other boxes do not count

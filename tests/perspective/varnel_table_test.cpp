@@ -36,7 +36,7 @@ TEST(VarnelInput, HighestTickedBoxWins) {
   for (const Case& c : cases) {
     int check[10] = {};
     for (int i = 0; i < 4; ++i) check[1 + i] = c.boxes[i];
-    EXPECT_EQ(varnel::PerspectiveInput(check), c.expected);
+    EXPECT_EQ(lens::SelectedInput(check, varnel::kInputBoxes), c.expected);
   }
 }
 
