@@ -11,15 +11,22 @@ HOST_INLINE void RgbRowToYc48Loop(const std::int32_t* __restrict r, const std::i
   for (int i = 0; i < n; ++i) out[i] = RgbToYc48(r[i], g[i], b[i]);
 }
 
+// A row through one pixel's conversion to 8- or 16-bit channels.
+template <typename Channel, void (*kToRgb)(const PIXEL_YC&, Channel*, Channel*, Channel*)>
+HOST_INLINE void Yc48RowToChannels(const PIXEL_YC* __restrict in, int n, std::int32_t* __restrict r,
+                                   std::int32_t* __restrict g, std::int32_t* __restrict b) {
+  for (int i = 0; i < n; ++i) {
+    Channel red, green, blue;
+    kToRgb(in[i], &red, &green, &blue);
+    r[i] = red;
+    g[i] = green;
+    b[i] = blue;
+  }
+}
+
 HOST_INLINE void Yc48RowToRgbLoop(const PIXEL_YC* __restrict in, int n, std::int32_t* __restrict r,
                                   std::int32_t* __restrict g, std::int32_t* __restrict b) {
-  for (int i = 0; i < n; ++i) {
-    std::uint8_t r8, g8, b8;
-    Yc48ToRgb(in[i], &r8, &g8, &b8);
-    r[i] = r8;
-    g[i] = g8;
-    b[i] = b8;
-  }
+  Yc48RowToChannels<std::uint8_t, Yc48ToRgb>(in, n, r, g, b);
 }
 
 #if HOST_HAS_AVX2_COPY
@@ -62,13 +69,7 @@ void Yc48RowToRgb(const PIXEL_YC* __restrict in, int n, std::int32_t* __restrict
 HOST_VECTOR_CLONES
 void Yc48RowToRgb16(const PIXEL_YC* __restrict in, int n, std::int32_t* __restrict r,
                     std::int32_t* __restrict g, std::int32_t* __restrict b) {
-  for (int i = 0; i < n; ++i) {
-    std::uint16_t r16, g16, b16;
-    Yc48ToRgb16(in[i], &r16, &g16, &b16);
-    r[i] = r16;
-    g[i] = g16;
-    b[i] = b16;
-  }
+  Yc48RowToChannels<std::uint16_t, Yc48ToRgb16>(in, n, r, g, b);
 }
 
 void RgbFrameToYc48(const std::uint8_t* rgb, std::ptrdiff_t rgb_stride, int w, int h,

@@ -354,20 +354,14 @@ TEST(OskudaEntry, RemapJobFieldsInOrder) {
   EXPECT_EQ(plain.circle_mask, 0);
   EXPECT_EQ(plain.bilinear, 0.0f);
   // 19 fields of 32 bits, the pointer last, in the fixed job order.
-  EXPECT_EQ(offsetof(oskuda::RemapJob, rotation), 0u);
-  EXPECT_EQ(offsetof(oskuda::RemapJob, rotation.sin_pitch), 20u);
-  EXPECT_EQ(offsetof(oskuda::RemapJob, out_w), 24u);
-  EXPECT_EQ(offsetof(oskuda::RemapJob, green_back), 32u);
-  EXPECT_EQ(offsetof(oskuda::RemapJob, circle_mask), 36u);
-  EXPECT_EQ(offsetof(oskuda::RemapJob, bilinear), 40u);
-  EXPECT_EQ(offsetof(oskuda::RemapJob, source_projection), 44u);
-  EXPECT_EQ(offsetof(oskuda::RemapJob, shift_y), 48u);
-  EXPECT_EQ(offsetof(oskuda::RemapJob, shift_x), 52u);
-  EXPECT_EQ(offsetof(oskuda::RemapJob, out_fov), 56u);
-  EXPECT_EQ(offsetof(oskuda::RemapJob, in_mask), 60u);
-  EXPECT_EQ(offsetof(oskuda::RemapJob, in_fov), 64u);
-  EXPECT_EQ(offsetof(oskuda::RemapJob, pi), 68u);
-  EXPECT_EQ(offsetof(oskuda::RemapJob, proc_info), 72u);
+  using Job = oskuda::RemapJob;
+  const std::size_t offsets[] = {
+      offsetof(Job, rotation), offsetof(Job, rotation.sin_pitch), offsetof(Job, out_w), offsetof(Job, green_back),
+      offsetof(Job, circle_mask), offsetof(Job, bilinear), offsetof(Job, source_projection), offsetof(Job, shift_y),
+      offsetof(Job, shift_x), offsetof(Job, out_fov), offsetof(Job, in_mask), offsetof(Job, in_fov),
+      offsetof(Job, pi), offsetof(Job, proc_info)};
+  const std::size_t expected[] = {0, 20, 24, 32, 36, 40, 44, 48, 52, 56, 60, 64, 68, 72};
+  for (std::size_t k = 0; k < sizeof(offsets) / sizeof(offsets[0]); ++k) EXPECT_EQ(offsets[k], expected[k]) << k;
 }
 
 TEST(OskudaEntry, AnyNonZeroBilinearValueSelectsBilinear) {

@@ -85,69 +85,40 @@ TEST(LongitudeTables, EmptyWidthAndMissingTables) {
 
 // ---------------------------------------------------------------- controls
 
-struct Controls {
-  std::vector<int> track = {1800, 3600, 0, 0, 0, 0, 0, 480};
-  std::vector<int> check = std::vector<int>(8, 0);
+// Each row: the height box and setting, the 2:1 box, the input and the
+// capacity, and the size that results.
+struct SizeCase {
+  const char* what;
+  int use_height, height, two_to_one, w, h, max_w, max_h, out_w, out_h;
 };
 
-lens::OutputSize SizeFor(const Controls& k, int w, int h, int max_w, int max_h) {
-  return trimbel::EquirectOutputSize(k.track.data(), k.check.data(), w, h, max_w, max_h);
-}
-
-TEST(OutputSize, EvenRoundingOverrideAndTwoToOne) {
-  Controls k;
-  auto s = SizeFor(k, 1919, 1079, 1920, 1080);
-  EXPECT_EQ(s.w, 1918);
-  EXPECT_EQ(s.h, 1078);
-
-  k.check[trimbel::kUseHeight] = 1;  // 1920/1080 = 1.7777778, x 480 = 853 -> 852
-  s = SizeFor(k, 1920, 1080, 1920, 1080);
-  EXPECT_EQ(s.w, 852);
-  EXPECT_EQ(s.h, 480);
-  k.check[trimbel::kTwoToOne] = 1;
-  s = SizeFor(k, 1920, 1080, 1920, 1080);
-  EXPECT_EQ(s.w, 960);
-  EXPECT_EQ(s.h, 480);
-
-  // 2:1 without the override: 2160 wide, cut to the capacity, ratio not kept.
-  k.check[trimbel::kUseHeight] = 0;
-  s = SizeFor(k, 1920, 1080, 1920, 1080);
-  EXPECT_EQ(s.w, 1920);
-  EXPECT_EQ(s.h, 1080);
-  // The doubling uses the height after the even rounding, before the clamp.
-  s = SizeFor(k, 1920, 1081, 4096, 1000);
-  EXPECT_EQ(s.w, 2160);
-  EXPECT_EQ(s.h, 1000);
-}
-
-TEST(OutputSize, ClampsAndDegenerateHeights) {
-  Controls k;
-  // Odd capacities give odd sizes: the limit comes after the rounding.
-  auto s = SizeFor(k, 1920, 1080, 1001, 999);
-  EXPECT_EQ(s.w, 1001);
-  EXPECT_EQ(s.h, 999);
-
-  k.check[trimbel::kUseHeight] = 1;
-  k.track[trimbel::kHeight] = 1;  // 1.7777778 -> 1 -> 0; height 1 -> 0
-  s = SizeFor(k, 1920, 1080, 1920, 1080);
-  EXPECT_EQ(s.w, 0);
-  EXPECT_EQ(s.h, 0);
-
-  // A zero-height input makes the ratio infinite (or NaN for 0 x 0): the
-  // width comes out empty instead of an undefined conversion.
-  k.track[trimbel::kHeight] = 480;
-  s = SizeFor(k, 1920, 0, 1920, 1080);
-  EXPECT_EQ(s.w, 0);
-  EXPECT_EQ(s.h, 480);
-  s = SizeFor(k, 0, 0, 1920, 1080);
-  EXPECT_EQ(s.w, 0);
-
-  // The ratio is rounded to float before it scales the height: 206 / 3 is
-  // 68.666664f, x 27 = 1853.9999 -> 1853 -> 1852 (206 x 27 / 3 would be 1854).
-  k.track[trimbel::kHeight] = 27;
-  s = SizeFor(k, 206, 3, 4096, 4096);
-  EXPECT_EQ(s.w, 1852);
-  EXPECT_EQ(s.h, 26);
+TEST(OutputSize, EvenRoundingOverrideTwoToOneClampsAndDegenerateHeights) {
+  const SizeCase cases[] = {
+      {"the input size, rounded down to even", 0, 480, 0, 1919, 1079, 1920, 1080, 1918, 1078},
+      {"1920/1080 = 1.7777778, x 480 = 853 -> 852", 1, 480, 0, 1920, 1080, 1920, 1080, 852, 480},
+      {"2:1 of the chosen height", 1, 480, 1, 1920, 1080, 1920, 1080, 960, 480},
+      {"2:1 of the input height: 2160 wide, cut to the capacity", 0, 480, 1, 1920, 1080, 1920, 1080, 1920, 1080},
+      {"the doubling uses the even height, before the clamp", 0, 480, 1, 1920, 1081, 4096, 1000, 2160, 1000},
+      {"odd capacities give odd sizes: the limit comes after the rounding", 0, 480, 0, 1920, 1080, 1001, 999, 1001,
+       999},
+      {"height 1: 1.7777778 -> 1 -> 0 wide, 0 high", 1, 1, 0, 1920, 1080, 1920, 1080, 0, 0},
+      // A zero-height input makes the ratio infinite (or NaN for 0 x 0): the
+      // width comes out empty instead of an undefined conversion.
+      {"zero-height input", 1, 480, 0, 1920, 0, 1920, 1080, 0, 480},
+      {"0 x 0 input", 1, 480, 0, 0, 0, 1920, 1080, 0, 480},
+      // 206 / 3 is 68.666664f, x 27 = 1853.9999 -> 1853 -> 1852 (206 x 27 / 3
+      // would be 1854).
+      {"the ratio is rounded to float before it scales the height", 1, 27, 0, 206, 3, 4096, 4096, 1852, 26},
+  };
+  for (const SizeCase& c : cases) {
+    std::vector<int> track = {1800, 3600, 0, 0, 0, 0, 0, c.height};
+    std::vector<int> check(8, 0);
+    check[trimbel::kUseHeight] = c.use_height;
+    check[trimbel::kTwoToOne] = c.two_to_one;
+    const lens::OutputSize s = trimbel::EquirectOutputSize(track.data(), check.data(), c.w, c.h, c.max_w, c.max_h);
+    EXPECT_EQ(s.w, c.out_w) << c.what;
+    EXPECT_EQ(s.h, c.out_h) << c.what;
+  }
 }
 
 TEST(InputChoice, HighestTickedBoxWinsAndPanoramaIsTheDefault) {
