@@ -95,43 +95,35 @@ namespace lens {
 namespace vmath {
 namespace {
 
-// Whole vectors straight from the arrays; the tail goes through a padded
+// `width` lanes of `vf` at a time, whole vectors straight from the arrays
+// with the ISA's unaligned load and store; the tail goes through a padded
 // copy so no lane reads or writes past n.
-#define LENS_MVEC_AVX2(name, vf)                                          \
-  __attribute__((target("avx2"))) void name(const double* in, double* out, int n) { \
-    int k = 0;                                                              \
-    for (; k + 4 <= n; k += 4) _mm256_storeu_pd(out + k, vf(_mm256_loadu_pd(in + k))); \
-    if (k < n) {                                                            \
-      double tail[4] = {0.0, 0.0, 0.0, 0.0};                                \
-      for (int i = 0; k + i < n; ++i) tail[i] = in[k + i];                  \
-      _mm256_storeu_pd(tail, vf(_mm256_loadu_pd(tail)));                    \
-      for (int i = 0; k + i < n; ++i) out[k + i] = tail[i];                 \
-    }                                                                       \
+#define LENS_MVEC(name, isa, width, vf, load, store)                                  \
+  __attribute__((target(isa))) void name(const double* in, double* out, int n) {        \
+    int k = 0;                                                                          \
+    for (; k + (width) <= n; k += (width)) store(out + k, vf(load(in + k)));            \
+    if (k < n) {                                                                        \
+      double tail[width] = {};                                                          \
+      for (int i = 0; k + i < n; ++i) tail[i] = in[k + i];                              \
+      store(tail, vf(load(tail)));                                                      \
+      for (int i = 0; k + i < n; ++i) out[k + i] = tail[i];                             \
+    }                                                                                   \
   }
+#define LENS_MVEC_AVX2(name, vf) LENS_MVEC(name, "avx2", 4, vf, _mm256_loadu_pd, _mm256_storeu_pd)
+#define LENS_MVEC_AVX512(name, vf) LENS_MVEC(name, "avx512f", 8, vf, _mm512_loadu_pd, _mm512_storeu_pd)
 LENS_MVEC_AVX2(Avx2Acos, _ZGVdN4v_acos)
 LENS_MVEC_AVX2(Avx2Atan, _ZGVdN4v_atan)
 LENS_MVEC_AVX2(Avx2Sin, _ZGVdN4v_sin)
 LENS_MVEC_AVX2(Avx2Cos, _ZGVdN4v_cos)
 LENS_MVEC_AVX2(Avx2Tan, _ZGVdN4v_tan)
-#undef LENS_MVEC_AVX2
-
-#define LENS_MVEC_AVX512(name, vf)                                        \
-  __attribute__((target("avx512f"))) void name(const double* in, double* out, int n) { \
-    int k = 0;                                                              \
-    for (; k + 8 <= n; k += 8) _mm512_storeu_pd(out + k, vf(_mm512_loadu_pd(in + k))); \
-    if (k < n) {                                                            \
-      double tail[8] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};            \
-      for (int i = 0; k + i < n; ++i) tail[i] = in[k + i];                  \
-      _mm512_storeu_pd(tail, vf(_mm512_loadu_pd(tail)));                    \
-      for (int i = 0; k + i < n; ++i) out[k + i] = tail[i];                 \
-    }                                                                       \
-  }
 LENS_MVEC_AVX512(Avx512Acos, _ZGVeN8v_acos)
 LENS_MVEC_AVX512(Avx512Atan, _ZGVeN8v_atan)
 LENS_MVEC_AVX512(Avx512Sin, _ZGVeN8v_sin)
 LENS_MVEC_AVX512(Avx512Cos, _ZGVeN8v_cos)
 LENS_MVEC_AVX512(Avx512Tan, _ZGVeN8v_tan)
 #undef LENS_MVEC_AVX512
+#undef LENS_MVEC_AVX2
+#undef LENS_MVEC
 
 constexpr Kernels kAvx2{Avx2Acos, Avx2Atan, Avx2Sin, Avx2Cos, Avx2Tan};
 constexpr Kernels kAvx512{Avx512Acos, Avx512Atan, Avx512Sin, Avx512Cos, Avx512Tan};
