@@ -173,18 +173,17 @@ TEST_P(GuardedFrames, SizeGrid) {
   std::printf("%s: %ld guarded frames\n", GetParam().c_str(), checker.runs());
 }
 
-// Each track bar over its whole range (ends included) with the others at
-// their defaults, under every check-box set, on small frames of both
-// parities, empty ones included.
-TEST_P(GuardedFrames, EveryTrackOverItsRange) {
-  Checker checker(GetParam());
+// Each frame at its own capacity and at one `extra` larger, with each track
+// bar in turn at each of values(table, i) and the others at their defaults,
+// under every check set.
+template <typename Values>
+void SweepTracks(Checker& checker, const std::vector<Size>& frames, Size extra, Values values,
+                 const std::vector<std::vector<int>>& check_sets) {
   const FILTER_DLL& table = checker.table();
-  const std::vector<Size> frames = {{0, 0}, {0, 5}, {6, 0}, {1, 1}, {2, 2}, {3, 3}, {7, 4}, {16, 9}, {33, 20}};
-  const auto check_sets = reliability::CheckSets(table.check_n);
   for (Size frame : frames) {
-    for (Size capacity : {frame, Size{frame.w + 1, frame.h + 2}}) {
+    for (Size capacity : {frame, Size{frame.w + extra.w, frame.h + extra.h}}) {
       for (int i = 0; i < table.track_n; ++i) {
-        for (int value : reliability::RangeValues(table, i)) {
+        for (int value : values(table, i)) {
           for (const auto& checks : check_sets) {
             Controls k = reliability::Defaults(table);
             k.track[i] = value;
@@ -195,6 +194,15 @@ TEST_P(GuardedFrames, EveryTrackOverItsRange) {
       }
     }
   }
+}
+
+// Each track bar over its whole range (ends included), under every
+// check-box set, on small frames of both parities, empty ones included.
+TEST_P(GuardedFrames, EveryTrackOverItsRange) {
+  Checker checker(GetParam());
+  const std::vector<Size> frames = {{0, 0}, {0, 5}, {6, 0}, {1, 1}, {2, 2}, {3, 3}, {7, 4}, {16, 9}, {33, 20}};
+  ASSERT_NO_FATAL_FAILURE(
+      SweepTracks(checker, frames, {1, 2}, reliability::RangeValues, reliability::CheckSets(checker.table().check_n)));
   std::printf("%s: %ld guarded frames\n", GetParam().c_str(), checker.runs());
 }
 
@@ -234,18 +242,10 @@ TEST_P(GuardedFrames, ValuesOutsideTheTrackRanges) {
   std::vector<std::vector<int>> check_sets = reliability::CheckSets(table.check_n);
   check_sets.emplace_back(table.check_n, -1);
   check_sets.emplace_back(table.check_n, 0x7FFFFFFF);
+  ASSERT_NO_FATAL_FAILURE(SweepTracks(checker, frames, {3, 1}, reliability::OutOfRangeValues, check_sets));
+  // Every track and every box at once.
   for (Size frame : frames) {
     for (Size capacity : {frame, Size{frame.w + 3, frame.h + 1}}) {
-      for (int i = 0; i < table.track_n; ++i) {
-        for (int value : reliability::OutOfRangeValues(table, i)) {
-          for (const auto& checks : check_sets) {
-            Controls k = reliability::Defaults(table);
-            k.track[i] = value;
-            k.check = checks;
-            ASSERT_TRUE(checker.Run(k, frame, capacity));
-          }
-        }
-      }
       for (int value : {INT_MIN, -1, INT_MAX}) {
         Controls k = reliability::Defaults(table);
         k.track.assign(table.track_n, value);
