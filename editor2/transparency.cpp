@@ -179,6 +179,57 @@ HOST_AVX2 int RgbaWordsAvx2(const PIXEL_YC* yc, const std::int32_t* alpha8, int 
   }
   return i;
 }
+
+// Unpremultiplied on eight int32 lanes: the same integers and the same
+// double division lane by lane; the clamp to a short is left to the
+// caller's saturating pack.
+HOST_AVX2 inline __m256i Unpremultiplied8(__m256i v, __m256i scaled) {
+  const __m256i num = _mm256_mullo_epi32(v, _mm256_set1_epi32(kOpaqueScaled));
+  const __m256i sign = _mm256_srai_epi32(num, 31);
+  const __m256i magnitude = _mm256_abs_epi32(num);  // num is never INT_MIN
+  const __m256i n = _mm256_add_epi32(_mm256_add_epi32(magnitude, magnitude), scaled);
+  const __m256i twice = _mm256_add_epi32(scaled, scaled);
+  const __m128i low = _mm256_cvttpd_epi32(_mm256_div_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(n)),
+                                                        _mm256_cvtepi32_pd(_mm256_castsi256_si128(twice))));
+  const __m128i high = _mm256_cvttpd_epi32(_mm256_div_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(n, 1)),
+                                                         _mm256_cvtepi32_pd(_mm256_extracti128_si256(twice, 1))));
+  return _mm256_sub_epi32(_mm256_xor_si256(_mm256_set_m128i(high, low), sign), sign);
+}
+
+// Unpremultiplied on sixteen shorts, clamped to a short.
+HOST_AVX2 inline __m256i Unpremultiplied16(__m256i v, __m256i scaled) {
+  const __m256i low = Unpremultiplied8(_mm256_cvtepi16_epi32(_mm256_castsi256_si128(v)),
+                                       _mm256_cvtepi16_epi32(_mm256_castsi256_si128(scaled)));
+  const __m256i high = Unpremultiplied8(_mm256_cvtepi16_epi32(_mm256_extracti128_si256(v, 1)),
+                                        _mm256_cvtepi16_epi32(_mm256_extracti128_si256(scaled, 1)));
+  return _mm256_permute4x64_epi64(_mm256_packs_epi32(low, high), 0xD8);
+}
+
+// StraightLoop and the output words of sixteen pixels, channel by channel
+// on shorts: the same verdicts, the same alpha and, where `divide`, the
+// same quotients as Unpremultiplied.
+HOST_AVX2 void FinishAvx2x16(const PIXEL_YC* colour, const PIXEL_YC* alpha, int fill_alpha, bool divide,
+                             PIXEL_RGBA* out) {
+  __m256i y, cb, cr, mark_y, mark_cb, mark_cr;
+  yc48::LoadYc48x16(colour, &y, &cb, &cr);
+  yc48::LoadYc48x16(alpha, &mark_y, &mark_cb, &mark_cr);
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i ones = _mm256_set1_epi16(-1);
+  const __m256i uncovered = _mm256_xor_si256(_mm256_cmpeq_epi16(_mm256_or_si256(mark_cb, mark_cr), zero), ones);
+  const __m256i scaled = _mm256_min_epi16(_mm256_max_epi16(mark_y, zero), _mm256_set1_epi16(kOpaqueScaled));
+  static_assert(kAlphaScale == 1 << 4, "alpha x 16 is a shift by 4");
+  const __m256i own = _mm256_srli_epi16(_mm256_add_epi16(scaled, _mm256_set1_epi16(kAlphaScale / 2)), 4);
+  const __m256i a = _mm256_blendv_epi8(own, _mm256_set1_epi16(static_cast<short>(fill_alpha)), uncovered);
+  if (divide) {
+    const __m256i divisor = _mm256_max_epi16(scaled, _mm256_set1_epi16(1));  // scaled > 0 ? scaled : 1
+    y = _mm256_blendv_epi8(Unpremultiplied16(y, divisor), y, uncovered);
+    cb = _mm256_blendv_epi8(Unpremultiplied16(cb, divisor), cb, uncovered);
+    cr = _mm256_blendv_epi8(Unpremultiplied16(cr, divisor), cr, uncovered);
+  }
+  const __m256i keep = _mm256_xor_si256(_mm256_cmpeq_epi16(a, zero), ones);
+  yc48::RgbaOfChannels16(_mm256_and_si256(y, keep), _mm256_and_si256(cb, keep), _mm256_and_si256(cr, keep), a,
+                         reinterpret_cast<std::uint32_t*>(out));
+}
 #endif
 
 // Whether a covered pixel of the alpha plane is below 255.
@@ -190,25 +241,36 @@ inline bool AnyTranslucent(const PIXEL_YC* alpha, int n) {
 
 // n output pixels from colour and alpha planes (alpha null: opaque).
 void FinishChunk(const PIXEL_YC* colour, const PIXEL_YC* alpha, int n, Fill fill, bool divide, PIXEL_RGBA* out) {
+  const int fill_alpha = fill == Fill::kTransparent ? 0 : 255;
+  // Dividing by the alpha of an opaque pixel gives the colour back: a chunk
+  // without a covered pixel below 255 skips the division.
+  const bool undo = alpha != nullptr && divide && AnyTranslucent(alpha, n);
+  int done = 0;
+#if HOST_HAS_AVX2
+  if (alpha != nullptr && HasAvx2()) {
+    for (; done + 16 <= n; done += 16) FinishAvx2x16(colour + done, alpha + done, fill_alpha, undo, out + done);
+  }
+#endif
+  // The rest, the straight colour and its alpha first.
+  const int m = n - done;
+  colour += done;
+  out += done;
   Channels c;
   PIXEL_YC straight[kChunk];
   const PIXEL_YC* yc = colour;
   if (alpha == nullptr) {
-    for (int i = 0; i < n; ++i) c.a[i] = 255;
+    for (int i = 0; i < m; ++i) c.a[i] = 255;
   } else {
-    // Dividing by the alpha of an opaque pixel gives the colour back: a
-    // chunk without a covered pixel below 255 skips the division.
-    Straight(colour, alpha, n, fill == Fill::kTransparent ? 0 : 255, divide && AnyTranslucent(alpha, n), straight,
-             c.a);
+    Straight(colour, alpha + done, m, fill_alpha, undo, straight, c.a);
     yc = straight;
   }
-  int done = 0;
+  int words = 0;
 #if HOST_HAS_AVX2
-  if (HasAvx2()) done = RgbaWordsAvx2(yc, c.a, n, out);
+  if (HasAvx2()) words = RgbaWordsAvx2(yc, c.a, m, out);
 #endif
-  yc48::Yc48RowToRgb(yc + done, n - done, c.r, c.g, c.b);
-  for (int i = done; i < n; ++i) {
-    const int k = i - done;
+  yc48::Yc48RowToRgb(yc + words, m - words, c.r, c.g, c.b);
+  for (int i = words; i < m; ++i) {
+    const int k = i - words;
     const std::uint32_t v = static_cast<std::uint32_t>(c.r[k]) | static_cast<std::uint32_t>(c.g[k]) << 8 |
                             static_cast<std::uint32_t>(c.b[k]) << 16 | static_cast<std::uint32_t>(c.a[i]) << 24;
     std::memcpy(&out[i], &v, sizeof(v));
@@ -347,13 +409,29 @@ void FromIndexRow(const PIXEL_YC* marks, int w, const PIXEL_RGBA* rgba, std::siz
       std::memcpy(out + c0, words, sizeof(std::uint32_t) * static_cast<std::size_t>(n));
       continue;
     }
+    // The fill's alpha counts as 255 here; FinishChunk gives it its own.
+    for (int i = 0; i < n; ++i) words[i] |= ~static_cast<std::uint32_t>(sampled[i]) & 0xFF000000u;
+#if HOST_HAS_AVX2
+    if (HasAvx2()) {
+      // The planes of the gathered pixels (at alpha 255 the premultiplied
+      // colour is the colour), then the fill's colour and mark.
+      PIXEL_RGBA pixels[kChunk];
+      std::memcpy(pixels, words, sizeof(std::uint32_t) * static_cast<std::size_t>(n));
+      ToPlanesRowAvx2(pixels, n, premultiply, colour, alpha);
+      for (int i = 0; i < n; ++i) {
+        if (sampled[i] != 0) continue;
+        colour[i] = marks[c0 + i];
+        alpha[i] = kFillMark;
+      }
+      FinishChunk(colour, alpha, n, fill, premultiply, out + c0);
+      continue;
+    }
+#endif
     for (int i = 0; i < n; ++i) {
-      // The fill's alpha counts as 255 here; FinishChunk gives it its own.
-      const std::uint32_t v = words[i] | (~static_cast<std::uint32_t>(sampled[i]) & 0xFF000000u);
-      c.r[i] = static_cast<std::int32_t>(v & 0xFFu);
-      c.g[i] = static_cast<std::int32_t>(v >> 8 & 0xFFu);
-      c.b[i] = static_cast<std::int32_t>(v >> 16 & 0xFFu);
-      c.a[i] = static_cast<std::int32_t>(v >> 24);
+      c.r[i] = static_cast<std::int32_t>(words[i] & 0xFFu);
+      c.g[i] = static_cast<std::int32_t>(words[i] >> 8 & 0xFFu);
+      c.b[i] = static_cast<std::int32_t>(words[i] >> 16 & 0xFFu);
+      c.a[i] = static_cast<std::int32_t>(words[i] >> 24);
     }
     yc48::RgbRowToYc48(c.r, c.g, c.b, n, colour);
     if (premultiply && !Opaque(c.a, n)) Premultiply(colour, c.a, n);

@@ -122,18 +122,19 @@ YC48_LANES __m256i RgbChannel16(__m256i y, __m256i t) {
                           _mm256_set1_epi16(255));
 }
 
-// Sixteen YC48 pixels to RGBA words (R in the low byte); `alpha`: sixteen
-// shorts, each 0..255.
-YC48_LANES void RgbaOfYc48x16(const PIXEL_YC* in, __m256i alpha, std::uint32_t* out) {
+// Sixteen YC48 pixels as three channels of sixteen shorts, in pixel order.
+YC48_LANES void LoadYc48x16(const PIXEL_YC* in, __m256i* y, __m256i* cb, __m256i* cr) {
   const char* const base = reinterpret_cast<const char*>(in);
   __m128i r[6];
   for (int k = 0; k < 6; ++k) r[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + 16 * k));
-  const __m256i y =
-      _mm256_set_m128i(Channel8(r[3], r[4], r[5], kYc48Orders.y), Channel8(r[0], r[1], r[2], kYc48Orders.y));
-  const __m256i cb =
-      _mm256_set_m128i(Channel8(r[3], r[4], r[5], kYc48Orders.cb), Channel8(r[0], r[1], r[2], kYc48Orders.cb));
-  const __m256i cr =
-      _mm256_set_m128i(Channel8(r[3], r[4], r[5], kYc48Orders.cr), Channel8(r[0], r[1], r[2], kYc48Orders.cr));
+  *y = _mm256_set_m128i(Channel8(r[3], r[4], r[5], kYc48Orders.y), Channel8(r[0], r[1], r[2], kYc48Orders.y));
+  *cb = _mm256_set_m128i(Channel8(r[3], r[4], r[5], kYc48Orders.cb), Channel8(r[0], r[1], r[2], kYc48Orders.cb));
+  *cr = _mm256_set_m128i(Channel8(r[3], r[4], r[5], kYc48Orders.cr), Channel8(r[0], r[1], r[2], kYc48Orders.cr));
+}
+
+// Sixteen YC48 pixels, given as their channels (LoadYc48x16), to RGBA words
+// (R in the low byte); `alpha`: sixteen shorts, each 0..255.
+YC48_LANES void RgbaOfChannels16(__m256i y, __m256i cb, __m256i cr, __m256i alpha, std::uint32_t* out) {
   const __m256i three = _mm256_set1_epi16(3);
   const __m256i red = RgbChannel16(y, _mm256_add_epi16(_mm256_mulhi_epi16(cr, _mm256_set1_epi16(22881)), three));
   const __m256i green = RgbChannel16(
@@ -149,6 +150,13 @@ YC48_LANES void RgbaOfYc48x16(const PIXEL_YC* in, __m256i alpha, std::uint32_t* 
   const __m256i high = _mm256_unpackhi_epi16(rg, ba);
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permute2x128_si256(low, high, 0x20));
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 8), _mm256_permute2x128_si256(low, high, 0x31));
+}
+
+// Sixteen YC48 pixels to RGBA words; `alpha` as above.
+YC48_LANES void RgbaOfYc48x16(const PIXEL_YC* in, __m256i alpha, std::uint32_t* out) {
+  __m256i y, cb, cr;
+  LoadYc48x16(in, &y, &cb, &cr);
+  RgbaOfChannels16(y, cb, cr, alpha, out);
 }
 
 #undef YC48_LANES

@@ -4,6 +4,7 @@
 // nearest sampler's index plane gives the bytes of the two planes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -169,6 +170,49 @@ TEST(Transparency, OutputWordsAreTheEditorsFormulasForEveryShort) {
       row.push_back(PIXEL_YC{static_cast<short>(rng()), static_cast<short>(cb), static_cast<short>(cr)});
     }
     check();
+  }
+}
+
+TEST(Transparency, FinishedWordsAreThePixelFormulasForEveryAlpha) {
+  // Re-projected planes as a bilinear run leaves them: every alpha-plane
+  // luma from below 0 to above 4080, some pixels uncovered, colours across
+  // the whole short range, in rows of an odd width whose every chunk holds a
+  // translucent pixel (so that dividing is asked for everywhere). Each word
+  // is the straight colour's Yc48ToRgb with its alpha, or 0 at alpha 0.
+  std::mt19937 rng(11);
+  const int w = 1001;
+  for (Fill fill : {Fill::kBlack, Fill::kTransparent}) {
+    for (bool divide : {false, true}) {
+      for (int first = -40; first <= 4120; first += w) {
+        std::vector<PIXEL_YC> colour(w), alpha(w);
+        for (int i = 0; i < w; ++i) {
+          const bool uncovered = rng() % 7 == 0 && i % 256 != 0;
+          const short luma = static_cast<short>(i % 256 == 0 ? 2000 : first + i);
+          alpha[i] = uncovered ? PIXEL_YC{2404, -1357, -1715} : PIXEL_YC{luma, 0, 0};
+          colour[i] = PIXEL_YC{static_cast<short>(rng()), static_cast<short>(rng()), static_cast<short>(rng())};
+        }
+        std::vector<PIXEL_RGBA> out(w);
+        editor2::FromPlanes(colour.data(), alpha.data(), w, fill, divide, out.data());
+        for (int i = 0; i < w; ++i) {
+          const bool uncovered = alpha[i].cb != 0;
+          const int scaled = std::min(std::max(static_cast<int>(alpha[i].y), 0), editor2::kOpaqueScaled);
+          const int a = uncovered ? (fill == Fill::kTransparent ? 0 : 255) : (scaled + 8) / 16;
+          PIXEL_YC yc = colour[i];
+          if (divide && !uncovered) {
+            const int s = std::max(scaled, 1);
+            yc = PIXEL_YC{static_cast<short>(editor2::Unpremultiplied(yc.y, s)),
+                          static_cast<short>(editor2::Unpremultiplied(yc.cb, s)),
+                          static_cast<short>(editor2::Unpremultiplied(yc.cr, s))};
+          }
+          PIXEL_RGBA e{0, 0, 0, 0};
+          if (a != 0) {
+            yc48::Yc48ToRgb(yc, &e.r, &e.g, &e.b);
+            e.a = static_cast<std::uint8_t>(a);
+          }
+          ASSERT_EQ(std::memcmp(&out[i], &e, sizeof(e)), 0) << "pixel " << i << " alpha luma " << alpha[i].y;
+        }
+      }
+    }
   }
 }
 
