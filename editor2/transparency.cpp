@@ -36,8 +36,9 @@ inline bool Opaque(const std::int32_t* a, int n) {
   return all == 255;
 }
 
-// The loops below are vectorised; on 64-bit Windows each also has an AVX2
-// copy (vector_clones.h).
+// The plain loops below (vectorised by the compiler) run where the AVX2
+// kernels do not: without AVX2, under LENS_KERNELS=baseline, and for the
+// last pixels of a row or chunk.
 HOST_INLINE void PremultiplyLoop(PIXEL_YC* __restrict out, const std::int32_t* __restrict a, int n) {
   for (int i = 0; i < n; ++i) {
     out[i].y = static_cast<short>(Premultiplied(out[i].y, a[i]));
@@ -72,27 +73,8 @@ HOST_INLINE void StraightLoop(const PIXEL_YC* __restrict colour, const PIXEL_YC*
   }
 }
 
-#if HOST_HAS_AVX2_COPY
-HOST_AVX2_COPY void PremultiplyAvx2(PIXEL_YC* out, const std::int32_t* a, int n) { PremultiplyLoop(out, a, n); }
-HOST_AVX2_COPY void StraightAvx2(const PIXEL_YC* colour, const PIXEL_YC* alpha, int n, int fill_alpha, bool divide,
-                                 PIXEL_YC* straight, std::int32_t* alpha8) {
-  if (divide) return StraightLoop<true>(colour, alpha, n, fill_alpha, straight, alpha8);
-  StraightLoop<false>(colour, alpha, n, fill_alpha, straight, alpha8);
-}
-#endif
-
-void Premultiply(PIXEL_YC* out, const std::int32_t* a, int n) {
-#if HOST_HAS_AVX2_COPY
-  if (HasAvx2()) return PremultiplyAvx2(out, a, n);
-#endif
-  PremultiplyLoop(out, a, n);
-}
-
 void Straight(const PIXEL_YC* colour, const PIXEL_YC* alpha, int n, int fill_alpha, bool divide, PIXEL_YC* straight,
               std::int32_t* alpha8) {
-#if HOST_HAS_AVX2_COPY
-  if (HasAvx2()) return StraightAvx2(colour, alpha, n, fill_alpha, divide, straight, alpha8);
-#endif
   if (divide) return StraightLoop<true>(colour, alpha, n, fill_alpha, straight, alpha8);
   StraightLoop<false>(colour, alpha, n, fill_alpha, straight, alpha8);
 }
@@ -129,24 +111,49 @@ HOST_INLINE void MarksLoop(const PIXEL_YC* __restrict marks, int n, const std::i
   }
 }
 
-#if HOST_HAS_AVX2_COPY
-HOST_AVX2_COPY void GatherAvx2(const PIXEL_YC* marks, int n, const std::uint32_t* rgba, std::int32_t limit,
-                               std::uint32_t* words, std::int32_t* sampled) {
-  GatherLoop(marks, n, rgba, limit, words, sampled);
-}
-HOST_AVX2_COPY void MarksAvx2(const PIXEL_YC* marks, int n, const std::int32_t* sampled, const std::int32_t* a,
-                              PIXEL_YC* colour, PIXEL_YC* alpha) {
-  MarksLoop(marks, n, sampled, a, colour, alpha);
+#if HOST_HAS_AVX2
+// GatherLoop on groups of sixteen marks: their channels as shorts
+// (rgba_lanes.h), then on int32 lanes the same index y | cb << 15 and the
+// same verdict, and the words by a gather masked by it (0 where it is off,
+// as rgba[0] & 0). Returns how many marks it took.
+HOST_AVX2 int GatherAvx2(const PIXEL_YC* marks, int n, const std::uint32_t* rgba, std::int32_t limit,
+                         std::uint32_t* words, std::int32_t* sampled) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i one = _mm256_set1_epi32(1);
+  const __m256i below = _mm256_set1_epi32(limit);
+  int i = 0;
+  for (; i + 16 <= n; i += 16) {
+    __m256i y16, cb16, cr16;
+    yc48::LoadYc48x16(marks + i, &y16, &cb16, &cr16);
+    for (int half = 0; half < 2; ++half) {
+      const __m256i y = _mm256_cvtepi16_epi32(half == 0 ? _mm256_castsi256_si128(y16) : _mm256_extracti128_si256(y16, 1));
+      const __m256i cb =
+          _mm256_cvtepi16_epi32(half == 0 ? _mm256_castsi256_si128(cb16) : _mm256_extracti128_si256(cb16, 1));
+      const __m256i cr =
+          _mm256_cvtepi16_epi32(half == 0 ? _mm256_castsi256_si128(cr16) : _mm256_extracti128_si256(cr16, 1));
+      const __m256i at = _mm256_or_si256(y, _mm256_slli_epi32(cb, 15));
+      // cr == 1, y >= 0 and cb >= 0 (neither sign bit set), at < limit.
+      const __m256i mark = _mm256_and_si256(
+          _mm256_and_si256(_mm256_cmpeq_epi32(cr, one), _mm256_cmpgt_epi32(_mm256_or_si256(y, cb), _mm256_set1_epi32(-1))),
+          _mm256_cmpgt_epi32(below, at));
+      const __m256i word = _mm256_mask_i32gather_epi32(zero, reinterpret_cast<const int*>(rgba),
+                                                       _mm256_and_si256(at, mark), mark, 4);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(words + i + 8 * half), word);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(sampled + i + 8 * half), mark);
+    }
+  }
+  return i;
 }
 #endif
 
 void Gather(const PIXEL_YC* marks, int n, const PIXEL_RGBA* rgba, std::int32_t limit, std::uint32_t* words,
             std::int32_t* sampled) {
   const std::uint32_t* input = reinterpret_cast<const std::uint32_t*>(rgba);
-#if HOST_HAS_AVX2_COPY
-  if (HasAvx2()) return GatherAvx2(marks, n, input, limit, words, sampled);
+  int done = 0;
+#if HOST_HAS_AVX2
+  if (HasAvx2()) done = GatherAvx2(marks, n, input, limit, words, sampled);
 #endif
-  GatherLoop(marks, n, input, limit, words, sampled);
+  GatherLoop(marks + done, n - done, input, limit, words + done, sampled + done);
 }
 
 // Whether every pixel of the chunk is an opaque input pixel: 8-bit RGB
@@ -159,13 +166,7 @@ inline bool AllOpaqueSamples(const std::uint32_t* words, const std::int32_t* sam
   return all == 0xFFFFFFFFu;
 }
 
-void Marks(const PIXEL_YC* marks, int n, const std::int32_t* sampled, const std::int32_t* a, PIXEL_YC* colour,
-           PIXEL_YC* alpha) {
-#if HOST_HAS_AVX2_COPY
-  if (HasAvx2()) return MarksAvx2(marks, n, sampled, a, colour, alpha);
-#endif
-  MarksLoop(marks, n, sampled, a, colour, alpha);
-}
+
 
 #if HOST_HAS_AVX2
 // Output words of the whole groups of sixteen pixels of n (rgba_lanes.h);
@@ -366,7 +367,7 @@ bool ToColourRow(const PIXEL_RGBA* in, int w, bool premultiply, PIXEL_YC* colour
     yc48::RgbRowToYc48(c.r, c.g, c.b, n, colour + c0);
     if (!Opaque(c.a, n)) {
       opaque = false;
-      if (premultiply) Premultiply(colour + c0, c.a, n);
+      if (premultiply) PremultiplyLoop(colour + c0, c.a, n);
     }
   }
   return opaque;
@@ -434,8 +435,8 @@ void FromIndexRow(const PIXEL_YC* marks, int w, const PIXEL_RGBA* rgba, std::siz
       c.a[i] = static_cast<std::int32_t>(words[i] >> 24);
     }
     yc48::RgbRowToYc48(c.r, c.g, c.b, n, colour);
-    if (premultiply && !Opaque(c.a, n)) Premultiply(colour, c.a, n);
-    Marks(marks + c0, n, sampled, c.a, colour, alpha);
+    if (premultiply && !Opaque(c.a, n)) PremultiplyLoop(colour, c.a, n);
+    MarksLoop(marks + c0, n, sampled, c.a, colour, alpha);
     FinishChunk(colour, alpha, n, fill, premultiply, out + c0);
   }
 }

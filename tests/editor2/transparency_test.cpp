@@ -216,6 +216,25 @@ TEST(Transparency, FinishedWordsAreThePixelFormulasForEveryAlpha) {
   }
 }
 
+TEST(Transparency, MarksOfNoInputPixelAreTheFill) {
+  // Values with a mark's Cr that name no input pixel (past the end, or with
+  // a negative half) are the fill, never a read, in whole groups too.
+  const std::vector<PIXEL_RGBA> in(10, PIXEL_RGBA{1, 2, 3, 4});
+  std::vector<PIXEL_YC> marks;
+  for (int k = 0; k < 40; ++k) {
+    const PIXEL_YC bad[4] = {{static_cast<short>(10 + k), 0, 1}, {32767, 32767, 1}, {-1, 0, 1}, {5, -3, 1}};
+    marks.push_back(bad[k % 4]);
+  }
+  const int n = static_cast<int>(marks.size());
+  const std::vector<PIXEL_YC> uncovered(marks.size(), PIXEL_YC{2404, -1357, -1715});
+  for (Fill fill : {Fill::kBlack, Fill::kTransparent}) {
+    std::vector<PIXEL_RGBA> by_index(marks.size()), by_planes(marks.size());
+    editor2::FromIndexRow(marks.data(), n, in.data(), in.size(), fill, true, by_index.data());
+    editor2::FromPlanes(marks.data(), uncovered.data(), n, fill, true, by_planes.data());
+    ASSERT_EQ(std::memcmp(by_index.data(), by_planes.data(), sizeof(PIXEL_RGBA) * marks.size()), 0);
+  }
+}
+
 TEST(Transparency, IndexPlaneGivesTheBytesOfTheTwoPlanes) {
   // A random nearest re-projection: each output pixel copies one input pixel
   // or is the fill. The index plane's marks must finish to the same bytes as
