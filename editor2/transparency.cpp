@@ -112,6 +112,11 @@ HOST_INLINE void MarksLoop(const PIXEL_YC* __restrict marks, int n, const std::i
 }
 
 #if HOST_HAS_AVX2
+// The first (half 0) or last eight of sixteen shorts as int32 lanes.
+HOST_AVX2 inline __m256i WidenHalf(__m256i v, int half) {
+  return _mm256_cvtepi16_epi32(half == 0 ? _mm256_castsi256_si128(v) : _mm256_extracti128_si256(v, 1));
+}
+
 // GatherLoop on groups of sixteen marks: their channels as shorts
 // (rgba_lanes.h), then on int32 lanes the same index y | cb << 15 and the
 // same verdict, and the words by a gather masked by it (0 where it is off,
@@ -126,16 +131,14 @@ HOST_AVX2 int GatherAvx2(const PIXEL_YC* marks, int n, const std::uint32_t* rgba
     __m256i y16, cb16, cr16;
     yc48::LoadYc48x16(marks + i, &y16, &cb16, &cr16);
     for (int half = 0; half < 2; ++half) {
-      const __m256i y = _mm256_cvtepi16_epi32(half == 0 ? _mm256_castsi256_si128(y16) : _mm256_extracti128_si256(y16, 1));
-      const __m256i cb =
-          _mm256_cvtepi16_epi32(half == 0 ? _mm256_castsi256_si128(cb16) : _mm256_extracti128_si256(cb16, 1));
-      const __m256i cr =
-          _mm256_cvtepi16_epi32(half == 0 ? _mm256_castsi256_si128(cr16) : _mm256_extracti128_si256(cr16, 1));
+      const __m256i y = WidenHalf(y16, half);
+      const __m256i cb = WidenHalf(cb16, half);
+      const __m256i cr = WidenHalf(cr16, half);
       const __m256i at = _mm256_or_si256(y, _mm256_slli_epi32(cb, 15));
       // cr == 1, y >= 0 and cb >= 0 (neither sign bit set), at < limit.
-      const __m256i mark = _mm256_and_si256(
-          _mm256_and_si256(_mm256_cmpeq_epi32(cr, one), _mm256_cmpgt_epi32(_mm256_or_si256(y, cb), _mm256_set1_epi32(-1))),
-          _mm256_cmpgt_epi32(below, at));
+      const __m256i signs_clear = _mm256_cmpgt_epi32(_mm256_or_si256(y, cb), _mm256_set1_epi32(-1));
+      const __m256i mark = _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi32(cr, one), signs_clear),
+                                            _mm256_cmpgt_epi32(below, at));
       const __m256i word = _mm256_mask_i32gather_epi32(zero, reinterpret_cast<const int*>(rgba),
                                                        _mm256_and_si256(at, mark), mark, 4);
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(words + i + 8 * half), word);
@@ -165,8 +168,6 @@ inline bool AllOpaqueSamples(const std::uint32_t* words, const std::int32_t* sam
   for (int i = 0; i < n; ++i) all &= static_cast<std::uint32_t>(sampled[i]) & (words[i] | 0x00FFFFFFu);
   return all == 0xFFFFFFFFu;
 }
-
-
 
 #if HOST_HAS_AVX2
 // Output words of the whole groups of sixteen pixels of n (rgba_lanes.h);
@@ -199,10 +200,8 @@ HOST_AVX2 inline __m256i Unpremultiplied8(__m256i v, __m256i scaled) {
 
 // Unpremultiplied on sixteen shorts, clamped to a short.
 HOST_AVX2 inline __m256i Unpremultiplied16(__m256i v, __m256i scaled) {
-  const __m256i low = Unpremultiplied8(_mm256_cvtepi16_epi32(_mm256_castsi256_si128(v)),
-                                       _mm256_cvtepi16_epi32(_mm256_castsi256_si128(scaled)));
-  const __m256i high = Unpremultiplied8(_mm256_cvtepi16_epi32(_mm256_extracti128_si256(v, 1)),
-                                        _mm256_cvtepi16_epi32(_mm256_extracti128_si256(scaled, 1)));
+  const __m256i low = Unpremultiplied8(WidenHalf(v, 0), WidenHalf(scaled, 0));
+  const __m256i high = Unpremultiplied8(WidenHalf(v, 1), WidenHalf(scaled, 1));
   return _mm256_permute4x64_epi64(_mm256_packs_epi32(low, high), 0xD8);
 }
 

@@ -26,9 +26,8 @@ constexpr const char* kChecks[kCheckCount] = {
 constexpr const char* kInformation =
     "Trimbel for AviUtl OpenMP\x91\xCE\x89\x9E\x94\xC5, Version 2017/08/31(x10) by ORDANE";
 
-lens::FilterDefinition<kTrackCount, kCheckCount> definition{
-    "Trimbel(x10)", kInformation, kTracks, kChecks,
-    func_proc};
+lens::FilterDefinition<kTrackCount, kCheckCount> definition{"Trimbel(x10)", kInformation, kTracks, kChecks,
+                                                            func_proc};
 
 void* HeapAllocate(std::size_t bytes) { return std::malloc(bytes); }
 void HeapRelease(void* table) { std::free(table); }
