@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #ifndef LENS_PLUGIN_DIR
 #define LENS_PLUGIN_DIR "."
@@ -80,6 +81,19 @@ FilterInstance::FilterInstance(const FILTER_DLL& table) {
   std::memcpy(&filter, &table, sizeof(FILTER));
   track.assign(table.track_default, table.track_default + table.track_n);
   check.assign(table.check_default, table.check_default + table.check_n);
+  filter.track = track.empty() ? nullptr : track.data();
+  filter.check = check.empty() ? nullptr : check.data();
+}
+
+FilterInstance::FilterInstance(const FILTER_DLL& table, std::vector<int> track_values,
+                               std::vector<int> check_values)
+    : FilterInstance(table) {
+  SetControls(std::move(track_values), std::move(check_values));
+}
+
+void FilterInstance::SetControls(std::vector<int> track_values, std::vector<int> check_values) {
+  track = std::move(track_values);
+  check = std::move(check_values);
   filter.track = track.empty() ? nullptr : track.data();
   filter.check = check.empty() ? nullptr : check.data();
 }

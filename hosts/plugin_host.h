@@ -42,7 +42,11 @@ struct FilterInstance {
   std::vector<int> check;
 
   explicit FilterInstance(const FILTER_DLL& table);
+  // The table with these control values in place of its defaults.
+  FilterInstance(const FILTER_DLL& table, std::vector<int> track_values, std::vector<int> check_values);
   FilterInstance(const FilterInstance&) = delete;
+  // New control values, the FILTER's arrays pointing at them.
+  void SetControls(std::vector<int> track_values, std::vector<int> check_values);
   FilterInstance& operator=(const FilterInstance&) = delete;
 };
 

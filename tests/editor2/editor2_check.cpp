@@ -149,11 +149,7 @@ struct ClassicFrame {
 // One run of the classic plug-in on a YC48 frame of w x h.
 ClassicFrame RunClassic(const FILTER_DLL& table, const std::vector<int>& track, const std::vector<int>& check,
                              const std::vector<PIXEL_YC>& frame, int w, int h, int cap_w, int cap_h) {
-  host::FilterInstance instance(table);
-  instance.track = track;
-  instance.check = check;
-  instance.filter.track = instance.track.data();
-  instance.filter.check = instance.check.data();
+  host::FilterInstance instance(table, track, check);
   host::FrameBuffers buffers(cap_w, cap_h);
   for (int r = 0; r < h; ++r)
     for (int c = 0; c < w; ++c) buffers.a[static_cast<std::size_t>(r) * cap_w + c] = frame[static_cast<std::size_t>(r) * w + c];

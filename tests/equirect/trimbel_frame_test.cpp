@@ -198,11 +198,7 @@ class TrimbelFrame : public ::testing::Test {
   // Runs one frame: `a` holds the source, `b` is filled with the sentinel.
   static host::FrameResult Run(const Settings& s, host::FrameBuffers& buffers, int w, int h,
                                int threads = 0) {
-    host::FilterInstance instance(library_->table());
-    instance.track = s.track;
-    instance.check = s.check;
-    instance.filter.track = instance.track.data();
-    instance.filter.check = instance.check.data();
+    host::FilterInstance instance(library_->table(), s.track, s.check);
     testing_support::FillWith(buffers.b, kSentinel);
     return testing_support::RunWithThreads(instance, buffers, w, h, threads);
   }

@@ -26,12 +26,7 @@ inline Controls Defaults(const FILTER_DLL& table) {
   return k;
 }
 
-inline void Apply(host::FilterInstance& instance, const Controls& k) {
-  instance.track = k.track;
-  instance.check = k.check;
-  instance.filter.track = instance.track.empty() ? nullptr : instance.track.data();
-  instance.filter.check = instance.check.empty() ? nullptr : instance.check.data();
-}
+inline void Apply(host::FilterInstance& instance, const Controls& k) { instance.SetControls(k.track, k.check); }
 
 inline std::string Describe(const Controls& k) {
   std::string s = "track";

@@ -118,11 +118,7 @@ struct FrameRun {
 inline FrameRun RunPlugin(const FILTER_DLL& table, const std::vector<int>& track,
                           const std::vector<int>& check, int w, int h, int max_w, int max_h,
                           Source source = Source::kNoise, int threads = 0) {
-  host::FilterInstance instance(table);
-  instance.track = track;
-  instance.check = check;
-  instance.filter.track = instance.track.data();
-  instance.filter.check = instance.check.data();
+  host::FilterInstance instance(table, track, check);
   host::FrameBuffers buffers(max_w, max_h);
   if (source == Source::kNoise) {
     FillNoise(buffers.a, static_cast<std::uint32_t>(w * 31 + h));
