@@ -7,10 +7,8 @@
 set -euo pipefail
 wine=$1 wineserver=$2 auf2host=$3 auf2_dir=$4 check=$5 so_dir=$6 results=$7
 
-[ -f "$auf2host" ] || { echo "missing $auf2host: the 64-bit Windows build did not run"; exit 1; }
-source "$(dirname "$0")/../support/wine_prefix.sh" "$wineserver" lens-wine64
+source "$(dirname "$0")/../support/wine_prefix.sh" "$wineserver" lens-wine64 "$auf2host" "$results"
 
-rm -rf "$results"
 mkdir -p "$results/wine"
 echo "== stand-in host (wine)"
 host_status=0

@@ -7,10 +7,8 @@
 set -euo pipefail
 wine=$1 wineserver=$2 aufhost=$3 auf_dir=$4 nativehost=$5 so_dir=$6 results=$7
 
-[ -f "$aufhost" ] || { echo "missing $aufhost: the Windows build did not run"; exit 1; }
-source "$(dirname "$0")/../support/wine_prefix.sh" "$wineserver" lens-wine
+source "$(dirname "$0")/../support/wine_prefix.sh" "$wineserver" lens-wine "$aufhost" "$results"
 
-rm -rf "$results"
 mkdir -p "$results/linux"
 echo "== Linux host"
 linux_status=0
