@@ -20,13 +20,17 @@ struct Channels {
   std::int32_t r[kChunk], g[kChunk], b[kChunk], a[kChunk];
 };
 
-inline void Unpack(const PIXEL_RGBA& p, Channels& c, int i) {
-  std::uint32_t v;
-  std::memcpy(&v, &p, sizeof(v));
+inline void UnpackWord(std::uint32_t v, Channels& c, int i) {
   c.r[i] = static_cast<std::int32_t>(v & 0xFFu);
   c.g[i] = static_cast<std::int32_t>(v >> 8 & 0xFFu);
   c.b[i] = static_cast<std::int32_t>(v >> 16 & 0xFFu);
   c.a[i] = static_cast<std::int32_t>(v >> 24);
+}
+
+inline void Unpack(const PIXEL_RGBA& p, Channels& c, int i) {
+  std::uint32_t v;
+  std::memcpy(&v, &p, sizeof(v));
+  UnpackWord(v, c, i);
 }
 
 // Whether every alpha of the chunk is 255.
@@ -427,12 +431,7 @@ void FromIndexRow(const PIXEL_YC* marks, int w, const PIXEL_RGBA* rgba, std::siz
       continue;
     }
 #endif
-    for (int i = 0; i < n; ++i) {
-      c.r[i] = static_cast<std::int32_t>(words[i] & 0xFFu);
-      c.g[i] = static_cast<std::int32_t>(words[i] >> 8 & 0xFFu);
-      c.b[i] = static_cast<std::int32_t>(words[i] >> 16 & 0xFFu);
-      c.a[i] = static_cast<std::int32_t>(words[i] >> 24);
-    }
+    for (int i = 0; i < n; ++i) UnpackWord(words[i], c, i);
     yc48::RgbRowToYc48(c.r, c.g, c.b, n, colour);
     if (premultiply && !Opaque(c.a, n)) PremultiplyLoop(colour, c.a, n);
     MarksLoop(marks + c0, n, sampled, c.a, colour, alpha);
