@@ -62,6 +62,13 @@ struct SourcePoint {
 // filters). PixelCentre: integer coordinates are pixel centres (panorama).
 enum class PixelConvention { PixelEdge, PixelCentre };
 
+// How a filter's pixel grid meets the samplers and the panorama model.
+struct PixelRules {
+  PixelConvention convention;
+  bool nearest_upper_open;          // the nearest sampler's bounds exclude W + 0.5 and H + 0.5
+  bool panorama_azimuth_in_double;  // a panorama input's azimuth is wrapped and scaled in double
+};
+
 constexpr PIXEL_YC kBlack = {0, 0, 0};
 // The editor's pure green: 0x0964, 0xFAB3, 0xF94D as 16-bit words.
 constexpr PIXEL_YC GreenBack = {2404, -1357, -1715};

@@ -196,8 +196,8 @@ inline AdmittedPosition AdmitPosition(const SourceFrame& src, SourcePoint p,
   float x = p.x;
   float y = p.y;
   bool in_range;
-  constexpr bool centres = View::kConvention == PixelConvention::PixelCentre;
-  static_assert(!centres || View::kNearestUpperOpen, "pixel centres: the nearest bounds are [0, W)");
+  constexpr bool centres = View::kPixels.convention == PixelConvention::PixelCentre;
+  static_assert(!centres || View::kPixels.nearest_upper_open, "pixel centres: the nearest bounds are [0, W)");
   if (options.bilinear) {
     if (centres) {
       in_range = Within(x, -half, W + half, false) & Within(y, -half, H + half, false);
@@ -212,8 +212,8 @@ inline AdmittedPosition AdmitPosition(const SourceFrame& src, SourcePoint p,
     x = (options.equirectangular & (x >= wf)) ? x - wf : x;
     in_range = Within(x, zero, W, true) & Within(y, zero, H, true);
   } else {
-    in_range = Within(x, -half, W + half, View::kNearestUpperOpen) &
-               Within(y, -half, H + half, View::kNearestUpperOpen);
+    in_range = Within(x, -half, W + half, View::kPixels.nearest_upper_open) &
+               Within(y, -half, H + half, View::kPixels.nearest_upper_open);
   }
   in_range = candidate & in_range;
   return AdmittedPosition{in_range, x, y};
@@ -224,7 +224,7 @@ inline AdmittedPosition AdmitPosition(const SourceFrame& src, SourcePoint p,
 template <typename View>
 inline void SampleOrFill(const SourceFrame& src, PIXEL_YC* out, SourcePoint p,
                          const SampleOptions& options, bool admitted = true) {
-  constexpr PixelConvention convention = View::kConvention;
+  constexpr PixelConvention convention = View::kPixels.convention;
   const AdmittedPosition a = AdmitPosition<View>(src, p, options, admitted);
   if (!a.in_range) {
     *out = options.green_back ? GreenBack : kBlack;

@@ -1,19 +1,13 @@
 // A view: what one filter brings to the shared pipeline. Each filter defines
 // one in its own folder, as a struct with
 //
-//   static constexpr PixelConvention kConvention;   // sampling.h
-//   static constexpr bool kNearestUpperOpen;         // the nearest sampler's
-//                                                     // bounds exclude W + 0.5
-//   static constexpr bool kPanoramaAzimuthInDouble;  // lens/equirectangular.h
+//   static constexpr PixelRules kPixels;  // geometry.h
 //   static TurnedRay Turn(float X, float Y, float Zc, float Zs,
 //                         const ViewRotation& rotation, bool equirectangular);
 //
 // and hands it to RotateToSource, MapToSource and SampleOrFill (and to the
-// batched pipeline) as a template argument. Turn is the filter's chain of
-// three plane rotations (two of them TurnPair): every product, sum and difference one float
-// operation in the order written; Zc = Z * cos_pitch and Zs = Z * sin_pitch
-// come precomputed (several pixels share them); `equirectangular` chooses
-// which component serves as the input's axis.
+// batched pipeline) as a template argument. Turn is the output geometry's
+// rotation chain (rotation_chains.h), which the view takes by deriving from it.
 #pragma once
 
 namespace lens {

@@ -31,7 +31,7 @@ struct LanePlace {
 // A rejected lane is placed at 0, 0 (harmless; never read).
 template <typename View, typename Sampler>
 inline LanePlace PlaceLane(AdmittedPosition a, const SourceFrame& src, const SampleOptions& options) {
-  constexpr PixelConvention convention = View::kConvention;
+  constexpr PixelConvention convention = View::kPixels.convention;
   const bool in_range = a.in_range;
   const float x = in_range ? a.x : 0.0f;
   const float y = in_range ? a.y : 0.0f;

@@ -99,7 +99,7 @@ inline int MapBatch(PixelBatch& b, const LensModel& m) {
 // loop per sampler and mask, so that each is plain vector code.
 template <typename View, typename Sampler, bool masked>
 inline void PlaceLanes(PixelBatch& b, const SourceFrame& source, const SampleOptions& sample_options) {
-  constexpr PixelConvention convention = View::kConvention;
+  constexpr PixelConvention convention = View::kPixels.convention;
   // Local copies: the compiler need not reload them after each lane's stores.
   const SourceFrame src = source;
   const SampleOptions options = sample_options;

@@ -14,7 +14,7 @@ struct Equirectangular {
     const float pi = m.pi;
     float phi = angles.phi;
     float x;
-    if constexpr (View::kPanoramaAzimuthInDouble) {
+    if constexpr (View::kPixels.panorama_azimuth_in_double) {
       const double two_pi = 2.0 * static_cast<double>(pi);
       if (phi < 0.0f) phi = static_cast<float>(static_cast<double>(phi) + two_pi);
       if (phi > pi * 2.0f) phi = static_cast<float>(static_cast<double>(phi) - two_pi);
