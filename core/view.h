@@ -7,7 +7,8 @@
 //
 // and hands it to RotateToSource, MapToSource and SampleOrFill (and to the
 // batched pipeline) as a template argument. Turn is the output geometry's
-// rotation chain (rotation_chains.h), which the view takes by deriving from it.
+// rotation chain: a view derives from one of rotation_chains.h, or a view of
+// a new geometry writes its own under the same rules.
 #pragma once
 
 namespace lens {
