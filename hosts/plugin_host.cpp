@@ -79,10 +79,8 @@ PluginLibrary::~PluginLibrary() {
 FilterInstance::FilterInstance(const FILTER_DLL& table) {
   static_assert(sizeof(FILTER) == sizeof(FILTER_DLL), "same layout");
   std::memcpy(&filter, &table, sizeof(FILTER));
-  track.assign(table.track_default, table.track_default + table.track_n);
-  check.assign(table.check_default, table.check_default + table.check_n);
-  filter.track = track.empty() ? nullptr : track.data();
-  filter.check = check.empty() ? nullptr : check.data();
+  SetControls(std::vector<int>(table.track_default, table.track_default + table.track_n),
+              std::vector<int>(table.check_default, table.check_default + table.check_n));
 }
 
 FilterInstance::FilterInstance(const FILTER_DLL& table, std::vector<int> track_values,
