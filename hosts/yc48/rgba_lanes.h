@@ -85,32 +85,39 @@ YC48_LANES void StorePixels8(const Yc48Lanes& p, PIXEL_YC* out) {
   _mm_storel_epi64(reinterpret_cast<__m128i*>(o + 40), _mm256_extracti128_si256(tail, 1));
 }
 
-// One channel of eight pixels (48 bytes in the registers a, b, c) as eight
-// shorts, by the byte orders below.
-YC48_LANES __m128i Channel8(__m128i a, __m128i b, __m128i c, const char* order) {
-  return _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a, _mm_loadu_si128(reinterpret_cast<const __m128i*>(order))),
-                                   _mm_shuffle_epi8(b, _mm_loadu_si128(reinterpret_cast<const __m128i*>(order + 16)))),
-                      _mm_shuffle_epi8(c, _mm_loadu_si128(reinterpret_cast<const __m128i*>(order + 32))));
+// Bytes 16 k .. 16 k + 15 of a run of 96 in the low half, and the same
+// bytes of its second 48 in the high half.
+YC48_LANES __m256i HalvesAt(const char* base, int k) {
+  return _mm256_inserti128_si256(
+      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(base + 16 * k))),
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + 48 + 16 * k)), 1);
 }
 
-// Byte orders that take one channel of eight pixels (48 bytes in three
-// registers) into eight shorts; -1 takes nothing.
-struct Yc48Orders {
-  char y[48], cb[48], cr[48];
-  constexpr Yc48Orders() : y{}, cb{}, cr{} {
-    for (int k = 0; k < 48; ++k) y[k] = cb[k] = cr[k] = -1;
-    for (int i = 0; i < 8; ++i) {
-      const int at[3] = {6 * i, 6 * i + 2, 6 * i + 4};  // the byte of each channel of pixel i
-      char* const orders[3] = {y, cb, cr};
-      for (int ch = 0; ch < 3; ++ch) {
-        const int reg = at[ch] / 16;
-        orders[ch][16 * reg + 2 * i] = static_cast<char>(at[ch] % 16);
-        orders[ch][16 * reg + 2 * i + 1] = static_cast<char>(at[ch] % 16 + 1);
-      }
-    }
-  }
-};
-constexpr Yc48Orders kYc48Orders{};
+// Sixteen YC48 pixels as three channels of sixteen shorts, in pixel order.
+// Each 128-bit half takes eight pixels: their 24 words in the registers a,
+// b, c (words 0-7, 8-15, 16-23), channel ch of pixel i at word 3 i + ch.
+// The eight words of one channel sit at distinct positions of the three
+// registers (luma: a 0 3 6, b 1 4 7, c 2 5), so two word blends gather them
+// into one register, and a byte shuffle puts them in pixel order (luma's
+// positions 0 3 6 1 4 7 2 5 hold pixels 0 1 2 3 4 5 6 7).
+YC48_LANES void LoadYc48x16(const PIXEL_YC* in, __m256i* y, __m256i* cb, __m256i* cr) {
+  const char* const base = reinterpret_cast<const char*>(in);
+  const __m256i a = HalvesAt(base, 0);
+  const __m256i b = HalvesAt(base, 1);
+  const __m256i c = HalvesAt(base, 2);
+  const __m256i luma = _mm256_blend_epi16(_mm256_blend_epi16(a, b, 0x92), c, 0x24);
+  const __m256i blue = _mm256_blend_epi16(_mm256_blend_epi16(a, b, 0x24), c, 0x49);
+  const __m256i red = _mm256_blend_epi16(_mm256_blend_epi16(a, b, 0x49), c, 0x92);
+  const __m256i luma_order = _mm256_setr_epi8(0, 1, 6, 7, 12, 13, 2, 3, 8, 9, 14, 15, 4, 5, 10, 11,  //
+                                              0, 1, 6, 7, 12, 13, 2, 3, 8, 9, 14, 15, 4, 5, 10, 11);
+  const __m256i blue_order = _mm256_setr_epi8(2, 3, 8, 9, 14, 15, 4, 5, 10, 11, 0, 1, 6, 7, 12, 13,  //
+                                              2, 3, 8, 9, 14, 15, 4, 5, 10, 11, 0, 1, 6, 7, 12, 13);
+  const __m256i red_order = _mm256_setr_epi8(4, 5, 10, 11, 0, 1, 6, 7, 12, 13, 2, 3, 8, 9, 14, 15,  //
+                                             4, 5, 10, 11, 0, 1, 6, 7, 12, 13, 2, 3, 8, 9, 14, 15);
+  *y = _mm256_shuffle_epi8(luma, luma_order);
+  *cb = _mm256_shuffle_epi8(blue, blue_order);
+  *cr = _mm256_shuffle_epi8(red, red_order);
+}
 
 // One 8-bit channel of sixteen pixels as shorts: (255 y + 1024 t) >> 12,
 // clamped to 0..255.
@@ -120,16 +127,6 @@ YC48_LANES __m256i RgbChannel16(__m256i y, __m256i t) {
   const __m256i high = _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(y, t), weights), 12);
   return _mm256_min_epi16(_mm256_max_epi16(_mm256_packs_epi32(low, high), _mm256_setzero_si256()),
                           _mm256_set1_epi16(255));
-}
-
-// Sixteen YC48 pixels as three channels of sixteen shorts, in pixel order.
-YC48_LANES void LoadYc48x16(const PIXEL_YC* in, __m256i* y, __m256i* cb, __m256i* cr) {
-  const char* const base = reinterpret_cast<const char*>(in);
-  __m128i r[6];
-  for (int k = 0; k < 6; ++k) r[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + 16 * k));
-  *y = _mm256_set_m128i(Channel8(r[3], r[4], r[5], kYc48Orders.y), Channel8(r[0], r[1], r[2], kYc48Orders.y));
-  *cb = _mm256_set_m128i(Channel8(r[3], r[4], r[5], kYc48Orders.cb), Channel8(r[0], r[1], r[2], kYc48Orders.cb));
-  *cr = _mm256_set_m128i(Channel8(r[3], r[4], r[5], kYc48Orders.cr), Channel8(r[0], r[1], r[2], kYc48Orders.cr));
 }
 
 // Sixteen YC48 pixels, given as their channels (LoadYc48x16), to RGBA words
