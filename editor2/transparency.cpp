@@ -5,6 +5,7 @@
 
 #include "colour.h"
 #include "rgba_lanes.h"
+#include "unpremultiply_lanes.h"
 #include "vector_clones.h"
 
 namespace editor2 {
@@ -116,11 +117,6 @@ HOST_INLINE void MarksLoop(const PIXEL_YC* __restrict marks, int n, const std::i
 }
 
 #if HOST_HAS_AVX2
-// The first (half 0) or last eight of sixteen shorts as int32 lanes.
-HOST_AVX2 inline __m256i WidenHalf(__m256i v, int half) {
-  return _mm256_cvtepi16_epi32(half == 0 ? _mm256_castsi256_si128(v) : _mm256_extracti128_si256(v, 1));
-}
-
 // GatherLoop on groups of sixteen marks: their channels as shorts
 // (rgba_lanes.h), then on int32 lanes the same index y | cb << 15 and the
 // same verdict, and the words by a gather masked by it (0 where it is off,
@@ -186,29 +182,6 @@ HOST_AVX2 int RgbaWordsAvx2(const PIXEL_YC* yc, const std::int32_t* alpha8, int 
   return i;
 }
 
-// Unpremultiplied on eight int32 lanes: the same integers and the same
-// double division lane by lane; the clamp to a short is left to the
-// caller's saturating pack.
-HOST_AVX2 inline __m256i Unpremultiplied8(__m256i v, __m256i scaled) {
-  const __m256i num = _mm256_mullo_epi32(v, _mm256_set1_epi32(kOpaqueScaled));
-  const __m256i sign = _mm256_srai_epi32(num, 31);
-  const __m256i magnitude = _mm256_abs_epi32(num);  // num is never INT_MIN
-  const __m256i n = _mm256_add_epi32(_mm256_add_epi32(magnitude, magnitude), scaled);
-  const __m256i twice = _mm256_add_epi32(scaled, scaled);
-  const __m128i low = _mm256_cvttpd_epi32(_mm256_div_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(n)),
-                                                        _mm256_cvtepi32_pd(_mm256_castsi256_si128(twice))));
-  const __m128i high = _mm256_cvttpd_epi32(_mm256_div_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(n, 1)),
-                                                         _mm256_cvtepi32_pd(_mm256_extracti128_si256(twice, 1))));
-  return _mm256_sub_epi32(_mm256_xor_si256(_mm256_set_m128i(high, low), sign), sign);
-}
-
-// Unpremultiplied on sixteen shorts, clamped to a short.
-HOST_AVX2 inline __m256i Unpremultiplied16(__m256i v, __m256i scaled) {
-  const __m256i low = Unpremultiplied8(WidenHalf(v, 0), WidenHalf(scaled, 0));
-  const __m256i high = Unpremultiplied8(WidenHalf(v, 1), WidenHalf(scaled, 1));
-  return _mm256_permute4x64_epi64(_mm256_packs_epi32(low, high), 0xD8);
-}
-
 // StraightLoop and the output words of sixteen pixels, channel by channel
 // on shorts: the same verdicts, the same alpha and, where `divide`, the
 // same quotients as Unpremultiplied.
@@ -224,8 +197,12 @@ HOST_AVX2 void FinishAvx2x16(const PIXEL_YC* colour, const PIXEL_YC* alpha, int 
   static_assert(kAlphaScale == 1 << 4, "alpha x 16 is a shift by 4");
   const __m256i own = _mm256_srli_epi16(_mm256_add_epi16(scaled, _mm256_set1_epi16(kAlphaScale / 2)), 4);
   const __m256i a = _mm256_blendv_epi8(own, _mm256_set1_epi16(static_cast<short>(fill_alpha)), uncovered);
-  if (divide) {
-    const __m256i divisor = _mm256_max_epi16(scaled, _mm256_set1_epi16(1));  // scaled > 0 ? scaled : 1
+  // Dividing by the alpha of an opaque pixel gives the colour back: a group
+  // without a covered pixel below 255 skips the division.
+  const __m256i translucent = _mm256_andnot_si256(uncovered, _mm256_cmpgt_epi16(_mm256_set1_epi16(kOpaqueScaled), mark_y));
+  if (divide && !_mm256_testz_si256(translucent, translucent)) {
+    // scaled > 0 ? scaled : 1
+    const Divisors divisor = DivisorsOf(_mm256_max_epi16(scaled, _mm256_set1_epi16(1)));
     y = _mm256_blendv_epi8(Unpremultiplied16(y, divisor), y, uncovered);
     cb = _mm256_blendv_epi8(Unpremultiplied16(cb, divisor), cb, uncovered);
     cr = _mm256_blendv_epi8(Unpremultiplied16(cr, divisor), cr, uncovered);
@@ -246,17 +223,16 @@ inline bool AnyTranslucent(const PIXEL_YC* alpha, int n) {
 // n output pixels from colour and alpha planes (alpha null: opaque).
 void FinishChunk(const PIXEL_YC* colour, const PIXEL_YC* alpha, int n, Fill fill, bool divide, PIXEL_RGBA* out) {
   const int fill_alpha = fill == Fill::kTransparent ? 0 : 255;
-  // Dividing by the alpha of an opaque pixel gives the colour back: a chunk
-  // without a covered pixel below 255 skips the division.
-  const bool undo = alpha != nullptr && divide && AnyTranslucent(alpha, n);
   int done = 0;
 #if HOST_HAS_AVX2
   if (alpha != nullptr && HasAvx2()) {
-    for (; done + 16 <= n; done += 16) FinishAvx2x16(colour + done, alpha + done, fill_alpha, undo, out + done);
+    for (; done + 16 <= n; done += 16) FinishAvx2x16(colour + done, alpha + done, fill_alpha, divide, out + done);
   }
 #endif
-  // The rest, the straight colour and its alpha first.
+  // The rest, the straight colour and its alpha first; without a covered
+  // pixel below 255 it skips the division, as a group of sixteen does.
   const int m = n - done;
+  const bool undo = alpha != nullptr && divide && AnyTranslucent(alpha + done, m);
   colour += done;
   out += done;
   Channels c;

@@ -11,6 +11,7 @@
 
 #include "colour.h"
 #include "transparency.h"
+#include "unpremultiply_lanes.h"
 
 namespace {
 
@@ -104,6 +105,35 @@ TEST(Transparency, RoundingIsExactOverTheWholeRange) {
     }
   }
 }
+
+#if HOST_HAS_AVX2
+// Sixteen quotients of the finishing kernel's lanes, all over one divisor.
+HOST_AVX2 void VectorQuotients(const short* v, int scaled, short* out) {
+  const __m256i q = editor2::Unpremultiplied16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v)),
+                                               editor2::DivisorsOf(_mm256_set1_epi16(static_cast<short>(scaled))));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), q);
+}
+
+// The lanes take the reciprocal of each divisor once and multiply: the same
+// quotients as the division, above all where the quotient is a whole number.
+TEST(Transparency, VectorQuotientsAreTheDivision) {
+  if (!HasAvx2()) GTEST_SKIP() << "the AVX2 kernels do not run here";
+  std::vector<short> values;
+  for (int v = -32768; v < -31744; ++v) values.push_back(static_cast<short>(v));
+  for (int v = -8000; v <= 8000; ++v) values.push_back(static_cast<short>(v));
+  for (int v = 31744; v <= 32767; ++v) values.push_back(static_cast<short>(v));
+  while (values.size() % 16 != 0) values.push_back(0);
+  short q[16];
+  for (int s = 1; s <= editor2::kOpaqueScaled; ++s) {
+    for (std::size_t i = 0; i < values.size(); i += 16) {
+      VectorQuotients(&values[i], s, q);
+      for (int k = 0; k < 16; ++k) {
+        ASSERT_EQ(q[k], editor2::Unpremultiplied(values[i + k], s)) << values[i + k] << " / " << s;
+      }
+    }
+  }
+}
+#endif
 
 TEST(Transparency, PlaneRowsAreThePixelFormulasForEveryColour) {
   // Every 8-bit colour, each with an alpha that runs through 0..255 (and
