@@ -199,7 +199,8 @@ HOST_AVX2 void FinishAvx2x16(const PIXEL_YC* colour, const PIXEL_YC* alpha, int 
   const __m256i a = _mm256_blendv_epi8(own, _mm256_set1_epi16(static_cast<short>(fill_alpha)), uncovered);
   // Dividing by the alpha of an opaque pixel gives the colour back: a group
   // without a covered pixel below 255 skips the division.
-  const __m256i translucent = _mm256_andnot_si256(uncovered, _mm256_cmpgt_epi16(_mm256_set1_epi16(kOpaqueScaled), mark_y));
+  const __m256i below_opaque = _mm256_cmpgt_epi16(_mm256_set1_epi16(kOpaqueScaled), mark_y);
+  const __m256i translucent = _mm256_andnot_si256(uncovered, below_opaque);
   if (divide && !_mm256_testz_si256(translucent, translucent)) {
     // scaled > 0 ? scaled : 1
     const Divisors divisor = DivisorsOf(_mm256_max_epi16(scaled, _mm256_set1_epi16(1)));

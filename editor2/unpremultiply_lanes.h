@@ -39,10 +39,11 @@ HOST_AVX2 inline Divisors DivisorsOf(__m256i scaled16) {
 // floor(n / (2 s)) for 0 <= n < 2^28 and 1 <= s <= 4080, as Unpremultiplied
 // has it, from r = 1 / (2 s) rounded to double: truncate n r + 2^-20. With
 // Q = n / (2 s) < 2^27, r and the product each carry a relative error of at
-// most 2^-53, so |n r - Q| < 2^27 * 2^-51.9 < 2^-24, and adding 2^-20 rounds
-// by at most half an ulp at 2^27, 2^-26: the sum lies in (Q, Q + 2^-19).
-// An integer Q truncates to itself; any other Q is at least 1 / (2 s) >=
-// 1 / 8160 > 2^-19 below the next integer, so it truncates to floor(Q).
+// most 2^-53, so the product is within Q (2^-52 + 2^-106) < 2^-24 of Q;
+// adding 2^-20 rounds by at most half an ulp near 2^27, 2^-26. The sum lies
+// in (Q, Q + 2^-19): an integer Q truncates to itself, and any other Q (a
+// multiple of 1 / (2 s)) is at least 1 / 8160 > 2^-19 below the next
+// integer, so it truncates to floor(Q). n and Q are exact in double.
 HOST_AVX2 inline __m128i QuotientOf(__m128i n, __m256d reciprocal) {
   const __m256d product = _mm256_mul_pd(_mm256_cvtepi32_pd(n), reciprocal);
   return _mm256_cvttpd_epi32(_mm256_add_pd(product, _mm256_set1_pd(0x1p-20)));
