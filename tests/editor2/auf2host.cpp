@@ -280,6 +280,21 @@ FILTER_PLUGIN_TABLE* LoadTable(const std::string& dir, const std::string& plugin
   return table;
 }
 
+// Median milliseconds of `frames` runs of `run` (given the run's number),
+// after one run to warm up.
+template <typename Run>
+double MedianMs(int frames, Run run) {
+  std::vector<double> ms;
+  for (int k = 0; k <= frames; ++k) {
+    const auto start = std::chrono::steady_clock::now();
+    run(k);
+    const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
+    if (k > 0) ms.push_back(took.count());
+  }
+  std::sort(ms.begin(), ms.end());
+  return ms[ms.size() / 2];
+}
+
 // Median milliseconds of `frames` calls of func_proc_video on a w x h
 // frame (after one call to warm up), the items as they are.
 double TimeCalls(FILTER_PLUGIN_TABLE* table, int w, int h, unsigned seed, bool alpha, int frames) {
@@ -325,9 +340,7 @@ double TimeConversions(int w, int h, int out_w, int out_h, bool nearest, int fra
     const std::size_t at = static_cast<std::size_t>(row) * w;
     ToIndexRow(static_cast<std::uint32_t>(at), w, plane.data() + at);
   }
-  std::vector<double> ms;
-  for (int k = 0; k <= frames; ++k) {
-    const auto start = std::chrono::steady_clock::now();
+  return MedianMs(frames, [&](int) {
     if (!nearest) {
 #pragma omp parallel for schedule(static)
       for (int row = 0; row < h; ++row) {
@@ -345,11 +358,7 @@ double TimeConversions(int w, int h, int out_w, int out_h, bool nearest, int fra
         FromPlanes(plane.data() + at, nullptr, out_w, Fill::kBlack, false, o);
       }
     }
-    const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
-    if (k > 0) ms.push_back(took.count());
-  }
-  std::sort(ms.begin(), ms.end());
-  return ms[ms.size() / 2];
+  });
 }
 
 // The output words of a w x h frame from the re-projected planes, as the
@@ -367,20 +376,14 @@ void TimeFinishing(int w, int h, int frames) {
   std::vector<PIXEL_RGBA> out(colour.size());
   double medians[2];
   for (int translucent = 0; translucent < 2; ++translucent) {
-    std::vector<double> ms;
-    for (int k = 0; k <= frames; ++k) {
-      const auto start = std::chrono::steady_clock::now();
+    medians[translucent] = MedianMs(frames, [&](int) {
 #pragma omp parallel for schedule(static)
       for (int row = 0; row < h; ++row) {
         const std::size_t at = static_cast<std::size_t>(row) * w;
         FromPlanes(colour.data() + at, translucent ? alpha.data() + at : nullptr, w, Fill::kBlack, translucent != 0,
                    out.data() + at);
       }
-      const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
-      if (k > 0) ms.push_back(took.count());
-    }
-    std::sort(ms.begin(), ms.end());
-    medians[translucent] = ms[ms.size() / 2];
+    });
   }
   std::printf("auf2 case=finishing size=%dx%d opaque_ms=%.2f translucent_ms=%.2f\n", w, h, medians[0], medians[1]);
 }

@@ -107,15 +107,17 @@ TEST(Transparency, RoundingIsExactOverTheWholeRange) {
 }
 
 #if HOST_HAS_AVX2
-// Sixteen quotients of the finishing kernel's lanes, all over one divisor.
-HOST_AVX2 void VectorQuotients(const short* v, int scaled, short* out) {
-  const __m256i q = editor2::Unpremultiplied16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v)),
-                                               editor2::DivisorsOf(_mm256_set1_epi16(static_cast<short>(scaled))));
+// Sixteen quotients of the finishing kernel's lanes, each over its own divisor.
+HOST_AVX2 void VectorQuotients(const short* v, const short* scaled, short* out) {
+  const __m256i q =
+      editor2::Unpremultiplied16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v)),
+                                 editor2::DivisorsOf(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(scaled))));
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), q);
 }
 
 // The lanes take the reciprocal of each divisor once and multiply: the same
 // quotients as the division, above all where the quotient is a whole number.
+// Every lane meets every divisor, the lanes of one group different ones.
 TEST(Transparency, VectorQuotientsAreTheDivision) {
   if (!HasAvx2()) GTEST_SKIP() << "the AVX2 kernels do not run here";
   std::vector<short> values;
@@ -123,12 +125,13 @@ TEST(Transparency, VectorQuotientsAreTheDivision) {
   for (int v = -8000; v <= 8000; ++v) values.push_back(static_cast<short>(v));
   for (int v = 31744; v <= 32767; ++v) values.push_back(static_cast<short>(v));
   while (values.size() % 16 != 0) values.push_back(0);
-  short q[16];
-  for (int s = 1; s <= editor2::kOpaqueScaled; ++s) {
+  short divisors[16], q[16];
+  for (int s = 0; s < editor2::kOpaqueScaled; ++s) {
+    for (int k = 0; k < 16; ++k) divisors[k] = static_cast<short>((s + 257 * k) % editor2::kOpaqueScaled + 1);
     for (std::size_t i = 0; i < values.size(); i += 16) {
-      VectorQuotients(&values[i], s, q);
+      VectorQuotients(&values[i], divisors, q);
       for (int k = 0; k < 16; ++k) {
-        ASSERT_EQ(q[k], editor2::Unpremultiplied(values[i + k], s)) << values[i + k] << " / " << s;
+        ASSERT_EQ(q[k], editor2::Unpremultiplied(values[i + k], divisors[k])) << values[i + k] << " / " << divisors[k];
       }
     }
   }
