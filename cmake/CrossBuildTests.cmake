@@ -11,6 +11,10 @@ function(add_cross_build_tests name triple toolchain build_dir suffix format exp
   find_program(LENS_OBJDUMP_${name} ${triple}-objdump)
   find_program(LENS_WINE wine)
   find_program(LENS_WINESERVER wineserver)
+  # The 64-bit loader itself (Debian keeps it out of PATH): the wine script
+  # starts the 32-bit loader whenever it is installed, even for a 64-bit
+  # program, and fails where the kernel runs no 32-bit programs.
+  find_program(LENS_WINE64 wine64 PATHS /usr/lib/wine)
   if(NOT LENS_CXX_${name} OR NOT LENS_OBJDUMP_${name} OR NOT LENS_WINE OR NOT LENS_WINESERVER)
     message(STATUS "${what} not registered: needs ${triple}-g++-posix, ${triple}-objdump, wine and wineserver")
     set(${name}_REGISTERED FALSE PARENT_SCOPE)
