@@ -238,6 +238,7 @@ struct FrameBuffers {
   std::vector<PIXEL_RGBA> rgba;
   std::vector<PIXEL_YC> colour, colour_temp, alpha, alpha_temp;
   std::vector<PIXEL_RGBA> out;
+  bool translucent = false;  // the last frame through the planes had transparency
   // The index plane of a w x h input in rows of `index_stride`, kept while
   // the shape stays: the classic filters read their input frame and write
   // only the other one (the frame tests check that they leave it untouched).
@@ -350,26 +351,39 @@ bool ClassicAdapter::ProcessVideo(FILTER_PROC_VIDEO* video) const {
       Reserve(buffers.index, 0);
       buffers.index_w = 0;
       Reserve(buffers.colour, capacity);
+      // The alpha plane comes in the same pass over the input where the
+      // alpha pass is expected: always with the transparent fill, and after
+      // a frame with transparency (a clip keeps it, as a rule).
+      const bool alpha_possible = filter_.green_box >= 0;
+      const bool alpha_expected =
+          alpha_possible && (controls.fill == Fill::kTransparent || buffers.translucent);
+      if (alpha_expected) Reserve(buffers.alpha, capacity);
+      PIXEL_YC* const alpha_plane = alpha_expected ? buffers.alpha.data() : nullptr;
       bool opaque = true;
 #pragma omp parallel for schedule(static) reduction(&& : opaque)
       for (int row = 0; row < h; ++row) {
+        const std::size_t at = static_cast<std::size_t>(row) * max_w;
         opaque = ToColourRow(buffers.rgba.data() + static_cast<std::size_t>(row) * w, w, premultiply,
-                             buffers.colour.data() + static_cast<std::size_t>(row) * max_w) && opaque;
+                             buffers.colour.data() + at, alpha_plane != nullptr ? alpha_plane + at : nullptr) &&
+                 opaque;
       }
       // The alpha pass runs for an input with transparency, and for the
       // transparent fill, which needs to know what is covered.
-      const bool alpha_pass = (!opaque || controls.fill == Fill::kTransparent) && filter_.green_box >= 0;
+      const bool alpha_pass = (!opaque || controls.fill == Fill::kTransparent) && alpha_possible;
+      buffers.translucent = !opaque;
       divide = premultiply && !opaque;
-      Reserve(buffers.alpha, alpha_pass ? capacity : 0);
+      if (!alpha_expected) Reserve(buffers.alpha, alpha_pass ? capacity : 0);
       Reserve(buffers.alpha_temp, alpha_pass ? capacity : 0);
       colour = RunClassic(*classic_, controls, *video->object, buffers.colour.data(), buffers.colour_temp.data(), w,
                           h, max_w, max_h, &out_w, &out_h);
       if (colour == nullptr) return false;
       if (alpha_pass) {
+        if (!alpha_expected) {
 #pragma omp parallel for schedule(static)
-        for (int row = 0; row < h; ++row) {
-          ToAlphaRow(buffers.rgba.data() + static_cast<std::size_t>(row) * w, w,
-                     buffers.alpha.data() + static_cast<std::size_t>(row) * max_w);
+          for (int row = 0; row < h; ++row) {
+            ToAlphaRow(buffers.rgba.data() + static_cast<std::size_t>(row) * w, w,
+                       buffers.alpha.data() + static_cast<std::size_t>(row) * max_w);
+          }
         }
         ClassicControls green = controls;
         green.check[static_cast<std::size_t>(filter_.green_box)] = 1;

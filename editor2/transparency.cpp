@@ -335,9 +335,9 @@ HOST_AVX2 bool ToPlanesRowAvx2(const PIXEL_RGBA* in, int w, bool premultiply, PI
 
 }  // namespace
 
-bool ToColourRow(const PIXEL_RGBA* in, int w, bool premultiply, PIXEL_YC* colour) {
+bool ToColourRow(const PIXEL_RGBA* in, int w, bool premultiply, PIXEL_YC* colour, PIXEL_YC* alpha) {
 #if HOST_HAS_AVX2
-  if (HasAvx2()) return ToPlanesRowAvx2(in, w, premultiply, colour, nullptr);
+  if (HasAvx2()) return ToPlanesRowAvx2(in, w, premultiply, colour, alpha);
 #endif
   Channels c;
   bool opaque = true;
@@ -345,6 +345,9 @@ bool ToColourRow(const PIXEL_RGBA* in, int w, bool premultiply, PIXEL_YC* colour
     const int n = ChunkAt(c0, w);
     for (int i = 0; i < n; ++i) Unpack(in[c0 + i], c, i);
     yc48::RgbRowToYc48(c.r, c.g, c.b, n, colour + c0);
+    if (alpha != nullptr) {
+      for (int i = 0; i < n; ++i) alpha[c0 + i] = PIXEL_YC{static_cast<short>(c.a[i] * kAlphaScale), 0, 0};
+    }
     if (!Opaque(c.a, n)) {
       opaque = false;
       if (premultiply) PremultiplyLoop(colour + c0, c.a, n);

@@ -67,9 +67,10 @@ inline int Unpremultiplied(int v, int scaled) {
 
 // Row of the input (w pixels) as YC48 colour, premultiplied where
 // `premultiply` (at alpha 255 that is the colour itself, so a chunk of
-// opaque pixels is left as converted). Returns whether every alpha of the
-// row is 255.
-bool ToColourRow(const PIXEL_RGBA* in, int w, bool premultiply, PIXEL_YC* colour);
+// opaque pixels is left as converted), and where `alpha` is not null the
+// row of the alpha plane (ToAlphaRow) in the same pass over the input.
+// Returns whether every alpha of the row is 255.
+bool ToColourRow(const PIXEL_RGBA* in, int w, bool premultiply, PIXEL_YC* colour, PIXEL_YC* alpha = nullptr);
 
 // Row of the alpha plane: alpha x 16 in Y, no chroma.
 void ToAlphaRow(const PIXEL_RGBA* in, int w, PIXEL_YC* alpha);

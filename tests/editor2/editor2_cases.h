@@ -103,7 +103,8 @@ constexpr Case kCases[] = {
       {384, 192, 53, "方位角=170"}}},
 
     // Transparency: a semi-transparent input under each fill and both
-    // samplers; an opaque input with the transparent fill.
+    // samplers; an opaque input with the transparent fill, and with the
+    // black one after a semi-transparent frame.
     {"varnel_alpha", "Varnel",
      {{320, 240, 61, "入力射影=1 入力画角=150 背景=0", true},
       {320, 240, 62, "背景=1", true},
@@ -114,6 +115,7 @@ constexpr Case kCases[] = {
     {"oskuda_alpha", "Oskuda",
      {{256, 256, 67, "入力画角=160 円形出力マスク バイリニア補間 背景=2", true},
       {256, 256, 68, "背景=1", true},
+      {256, 256, 73, "背景=0", false},
       {256, 256, 69, "バイリニア補間=0 背景=2", false}}},
     {"trimbel_alpha", "Trimbel",
      {{256, 256, 70, "入力射影=1 横:縦を2:1にする 背景=2", true},

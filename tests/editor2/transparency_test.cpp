@@ -141,10 +141,11 @@ TEST(Transparency, VectorQuotientsAreTheDivision) {
 TEST(Transparency, PlaneRowsAreThePixelFormulasForEveryColour) {
   // Every 8-bit colour, each with an alpha that runs through 0..255 (and
   // whole opaque groups of eight), in rows of an odd width: the colour plane
-  // is RgbToYc48, premultiplied or not, and the alpha plane alpha x 16.
+  // is RgbToYc48, premultiplied or not, and the alpha plane alpha x 16,
+  // written alone or in the colour's pass.
   const int w = 4099;
   std::vector<PIXEL_RGBA> in(w);
-  std::vector<PIXEL_YC> colour(w), straight(w), alpha(w);
+  std::vector<PIXEL_YC> colour(w), straight(w), alpha(w), alpha_with_colour(w);
   for (std::uint32_t first = 0; first < (1u << 24); first += w) {
     bool all_opaque = true;
     for (int i = 0; i < w; ++i) {
@@ -154,7 +155,7 @@ TEST(Transparency, PlaneRowsAreThePixelFormulasForEveryColour) {
                          static_cast<std::uint8_t>(v >> 16), a};
       all_opaque = all_opaque && a == 255;
     }
-    ASSERT_EQ(editor2::ToColourRow(in.data(), w, true, colour.data()), all_opaque);
+    ASSERT_EQ(editor2::ToColourRow(in.data(), w, true, colour.data(), alpha_with_colour.data()), all_opaque);
     editor2::ToColourRow(in.data(), w, false, straight.data());
     editor2::ToAlphaRow(in.data(), w, alpha.data());
     for (int i = 0; i < w; ++i) {
@@ -167,6 +168,7 @@ TEST(Transparency, PlaneRowsAreThePixelFormulasForEveryColour) {
       ASSERT_EQ(std::memcmp(&colour[i], &p, sizeof(p)), 0) << "pixel " << first + i;
       ASSERT_EQ(std::memcmp(&straight[i], &c, sizeof(c)), 0) << "pixel " << first + i;
       ASSERT_EQ(std::memcmp(&alpha[i], &s, sizeof(s)), 0) << "pixel " << first + i;
+      ASSERT_EQ(std::memcmp(&alpha_with_colour[i], &s, sizeof(s)), 0) << "pixel " << first + i;
     }
   }
 }
