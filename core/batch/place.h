@@ -62,6 +62,9 @@ inline void StorePlace(PixelBatch& b, int k, const LanePlace& place) {
   }
 }
 
+// How far ahead of its copy a nearest lane's source line is asked for.
+constexpr int kPrefetchLanes = 48;
+
 // The reads and writes of the placed lanes.
 template <KernelSet set, typename Sampler>
 inline void WritePlaced(const PixelBatch& b, const SourceFrame& src, PIXEL_YC fill) {
@@ -70,11 +73,20 @@ inline void WritePlaced(const PixelBatch& b, const SourceFrame& src, PIXEL_YC fi
     MixLanes<set>(src, b.MixArrays(), fill, n);
   } else {
     // A pointer chosen per lane and a six-byte copy: a selected PIXEL_YC
-    // goes through the stack.
+    // goes through the stack. The source lines are asked for kPrefetchLanes
+    // lanes ahead of their copies (the first ones before the copies start):
+    // the loads of the copies alone keep too few of their cache misses in
+    // flight at once. A fill lane asks for pixel 0.
     const PIXEL_YC* const pixels = src.pixels;
     const std::int32_t* __restrict source = b.source;
     PIXEL_YC* const* __restrict out = b.out;
+    const auto ask = [&](int k) {
+      const std::int32_t index = source[k];
+      __builtin_prefetch(pixels + (index >= 0 ? index : 0));
+    };
+    for (int k = 0; k < n && k < kPrefetchLanes; ++k) ask(k);
     for (int k = 0; k < n; ++k) {
+      if (k + kPrefetchLanes < n) ask(k + kPrefetchLanes);
       const std::int32_t index = source[k];
       const PIXEL_YC* const from = index >= 0 ? pixels + index : &fill;
       std::memcpy(out[k], from, sizeof(PIXEL_YC));
