@@ -122,6 +122,7 @@ namespace {
 // with the circular mask's verdict.
 struct PairRaySource {
   static constexpr bool kMasked = true;
+  static constexpr bool kPinhole = false;
   DomeScale scale;
   bool circle_mask;
   std::int32_t half_w;

@@ -26,11 +26,11 @@ namespace {
 // Four pixels per group fill one batch.
 constexpr int kGroups = lens::kMirroredGroup;
 
-// The group rays of groups j0 .. j0 + n - 1 (n <= kGroups), one array per
-// component: the angle estimates, the sines and cosines and the rays in loops
-// over the groups, then the groups that cannot be decided one by one with
-// PerspectiveGroupRay.
-inline int GroupRaysInto(std::int32_t j0, int n, float yf, float yf_squared, double focal,
+// The group rays at the column offsets xs[0 .. n - 1] (n <= kGroups), one
+// array per component: the angle estimates, the sines and cosines and the
+// rays in loops over the groups, then the groups that cannot be decided one
+// by one with PerspectiveGroupRay.
+inline int GroupRaysInto(const float* xs, int n, float yf, float yf_squared, double focal,
                          float* __restrict Xm, float* __restrict Ym, float* __restrict Z) {
   namespace vm = lens::vmath;
   if (n <= 0) return 0;
@@ -43,7 +43,7 @@ inline int GroupRaysInto(std::int32_t j0, int n, float yf, float yf_squared, dou
   // or NaN, where both give the same), well inside the margin.
   const double inverse_focal = 1.0 / focal;
   for (int g = 0; g < n; ++g) {
-    const float x = lens::PairOffset(j0 + g);
+    const float x = xs[g];
     xf[g] = x;
     // The float square root: the double one rounded to float is the same
     // number (53 bits are more than twice 24 plus 2, so the double rounding
@@ -83,8 +83,9 @@ int PerspectiveGroupRays(std::int32_t j0, int count, float yf, float yf_squared,
   int recomputed = 0;
   for (int start = 0; start < count; start += kGroups) {
     const int n = std::min(kGroups, count - start);
-    float Xm[kGroups], Ym[kGroups], Z[kGroups];
-    recomputed += GroupRaysInto(j0 + start, n, yf, yf_squared, focal, Xm, Ym, Z);
+    float xs[kGroups], Xm[kGroups], Ym[kGroups], Z[kGroups];
+    for (int g = 0; g < n; ++g) xs[g] = lens::PairOffset(j0 + start + g);
+    recomputed += GroupRaysInto(xs, n, yf, yf_squared, focal, Xm, Ym, Z);
     for (int g = 0; g < n; ++g) rays[start + g] = GroupRay{Xm[g], Ym[g], Z[g]};
   }
   return recomputed;
@@ -95,10 +96,19 @@ namespace {
 // The group rays of a row pair for the batched grid (batch/mirror_lanes.h).
 struct GroupRaySource {
   static constexpr bool kMasked = false;
+  static constexpr bool kPinhole = true;
   double focal;
   std::int32_t AdmittedPairs(float, std::int32_t pairs) const { return pairs; }
   void Into(float yf, float yf_squared, std::int32_t j0, int n, lens::MirroredRays& rays) const {
-    GroupRaysInto(j0, n, yf, yf_squared, focal, rays.X, rays.Y, rays.Z);
+    float xs[kGroups];
+    for (int g = 0; g < n; ++g) xs[g] = lens::PairOffset(j0 + g);
+    GroupRaysInto(xs, n, yf, yf_squared, focal, rays.X, rays.Y, rays.Z);
+  }
+  void RaysAt(float yf, float yf_squared, const float* xs, int n, float* X, float* Y, float* Z) const {
+    for (int start = 0; start < n; start += kGroups) {
+      const int count = std::min(kGroups, n - start);
+      GroupRaysInto(xs + start, count, yf, yf_squared, focal, X + start, Y + start, Z + start);
+    }
   }
 };
 

@@ -16,6 +16,12 @@
 
 namespace lens {
 
+// Whether the fused passes take the source: they index it with int32 and
+// compare positions in float (AdmitPosition).
+inline bool Indexable(const SourceFrame& src) {
+  return static_cast<std::int64_t>(src.stride) * src.h <= INT32_MAX && SmallSource(src);
+}
+
 // A panorama source: the nearest sampler's quick pass first, then the
 // per-pixel functions for the lanes it leaves; the bilinear sampler the
 // panorama pass.
@@ -71,9 +77,7 @@ inline int SampleLensBatch(PixelBatch& b, const ViewRotation& rotation, const Le
 template <typename View, KernelSet set, bool masked>
 inline int RunBatch(PixelBatch& b, const ViewRotation& rotation, const LensModel& model, const SourceFrame& src,
                     const SampleOptions& options) {
-  // The fused passes index the source with int32 and compare positions in
-  // float (AdmitPosition).
-  const bool indexable = static_cast<std::int64_t>(src.stride) * src.h <= INT32_MAX && SmallSource(src);
+  const bool indexable = Indexable(src);
   if (indexable && options.equirectangular && model.projection == SourceProjection::Equirectangular) {
     return options.bilinear ? SamplePanoramaBatch<View, set, Bilinear, masked>(b, rotation, model, src, options)
                             : SamplePanoramaBatch<View, set, Nearest, masked>(b, rotation, model, src, options);

@@ -8,6 +8,8 @@
 
 #include "batch/dispatch.h"
 #include "batch/lanes.h"
+#include "batch/pinhole_spans.h"
+#include "batch/quick_passes.h"
 #include "batch/row_dispatch.h"
 #include "geometry.h"
 #include "mirror.h"
@@ -82,6 +84,12 @@ struct MirroredRays {
 //   // the rays of column pairs j0 .. j0 + n - 1 of the row pair at oy, and
 //   // where kMasked each pair's admission
 //   void Into(float oy, float oy_squared, std::int32_t j0, int n, MirroredRays& rays) const;
+//   // a pin-hole camera's rays (d ~ (x, y, focal)): a panorama source with the
+//   // nearest sampler then goes by spans (pinhole_spans.h), and asks for the
+//   // rays of the lanes they leave at the column offsets xs (any order)
+//   static constexpr bool kPinhole;
+//   double focal;  // where kPinhole
+//   void RaysAt(float oy, float oy_squared, const float* xs, int n, float* X, float* Y, float* Z) const;
 template <typename View, typename Source>
 struct MirroredRowPairs {
   struct Setup {
@@ -111,6 +119,21 @@ struct MirroredRowPairs {
       above[left[j]] = fill;
     }
     PixelBatch batch;
+    if constexpr (Source::kPinhole && !Source::kMasked) {
+      if (!frame.options.bilinear && Indexable(frame.src)) {
+        const PinholePanorama spans =
+            PreparePinholePanorama<View>(frame.rotation, frame.lens_model, frame.src, f.source.focal);
+        if (spans.applies) {
+          Rest rest;
+          for (std::int32_t j0 = 0; j0 < admitted; j0 += kMirroredGroup) {
+            const int n = static_cast<int>(std::min<std::int32_t>(kMirroredGroup, admitted - j0));
+            RunSpans<set>(f, spans, batch, rest, oy, oy_squared, j0, n, below, above);
+          }
+          RunRest<set>(f, rest, oy, oy_squared);
+          return;
+        }
+      }
+    }
     MirroredRays rays;
     for (std::int32_t j0 = 0; j0 < admitted; j0 += kMirroredGroup) {
       const int n = static_cast<int>(std::min<std::int32_t>(kMirroredGroup, admitted - j0));
@@ -119,6 +142,64 @@ struct MirroredRowPairs {
                                        right + j0, left + j0);
       RunBatch<View, set, Source::kMasked>(batch, frame.rotation, frame.lens_model, frame.src, frame.options);
     }
+  }
+
+  // The lanes the spans leave, gathered from several batches of a row pair:
+  // each one's output, column offset and quadrant.
+  struct Rest {
+    PixelBatch batch;
+    float xs[kBatchLanes];
+    std::int32_t quadrant[kBatchLanes];
+  };
+
+  // Pairs j0 .. j0 + n - 1 by spans; the lanes they leave go to `rest`,
+  // which runs whenever it could not take another batch's.
+  template <KernelSet set>
+  static void RunSpans(const Setup& f, const PinholePanorama& spans, PixelBatch& batch, Rest& rest, float oy,
+                       float oy_squared, std::int32_t j0, int n, PIXEL_YC* below, PIXEL_YC* above) {
+    const RemapFrame& frame = f.frame;
+    const std::ptrdiff_t* const right = f.columns->right() + j0;
+    const std::ptrdiff_t* const left = f.columns->left() + j0;
+    PIXEL_YC* const rows[4] = {below, below, above, above};
+    const std::ptrdiff_t* const columns[4] = {right, left, right, left};
+    for (int k = 0; k < 4; ++k) {
+      PIXEL_YC** __restrict out = batch.out + k * n;
+      for (int g = 0; g < n; ++g) out[g] = rows[k] + columns[k][g];
+    }
+    batch.n = 4 * n;
+    PlacePinholeSpans<View>(batch, n, j0, oy, spans, frame.src, frame.options);
+    // (The lanes left are written here too, and again by the rest.)
+    WritePlaced<set, Nearest>(batch, frame.src, FillOf(frame.options));
+    if (rest.batch.n > kBatchLanes - 4 * n) RunRest<set>(f, rest, oy, oy_squared);
+    ForEachSetLane(batch.redo, batch.n, [&](int lane) {
+      const int r = rest.batch.n++;
+      const int k = lane / n;
+      rest.batch.out[r] = batch.out[lane];
+      rest.xs[r] = PairOffset(j0 + (lane - k * n));
+      rest.quadrant[r] = k;
+    });
+  }
+
+  // The rest's rays, mirrored into their quadrants, through the batched
+  // pipeline.
+  template <KernelSet set>
+  static void RunRest(const Setup& f, Rest& rest, float oy, float oy_squared) {
+    PixelBatch& b = rest.batch;
+    if (b.n == 0) return;
+    const RemapFrame& frame = f.frame;
+    float X[kBatchLanes], Y[kBatchLanes], Z[kBatchLanes];
+    f.source.RaysAt(oy, oy_squared, rest.xs, b.n, X, Y, Z);
+    const float c = frame.rotation.cos_pitch;
+    const float s = frame.rotation.sin_pitch;
+    for (int r = 0; r < b.n; ++r) {
+      const std::int32_t k = rest.quadrant[r];
+      b.X[r] = (k & 1) != 0 ? -X[r] : X[r];
+      b.Y[r] = (k & 2) != 0 ? -Y[r] : Y[r];
+      b.Zc[r] = Z[r] * c;
+      b.Zs[r] = Z[r] * s;
+    }
+    RunBatch<View, set, false>(b, frame.rotation, frame.lens_model, frame.src, frame.options);
+    b.n = 0;
   }
 };
 

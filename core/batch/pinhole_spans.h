@@ -1,0 +1,363 @@
+// A pin-hole view of a panorama, nearest sampler: a row's source positions
+// from a chord of their exact curve, with a proven bound.
+//
+// Along one quadrant of an output row the pin-hole ray is d(u) = (s u, t y,
+// f) / n(u), n(u) = sqrt(u^2 + y^2 + f^2), for the pair offset u, the row's
+// offset y, the focal distance f > 0 and the quadrant's signs s and t. The
+// chain's turn is linear in its inputs (X, Y, Z cos pitch, Z sin pitch), so
+// each turned component is an affine function of u over n(u), and the
+// panorama position of the exact arithmetic is
+//
+//   x(u) = W / (2 pi') * phi(u),  phi = the angle of (q(u), p(u)) in [0, 2 pi)
+//   y(u) = (H - 1) / pi' * theta(u),  theta = acos(g(u)),
+//   g(u) = (a u + b) / sqrt(u^2 + c^2),
+//
+// p, q the affine num and den, a u + b the affine axis, c^2 = y^2 + f^2 and
+// pi' the model's pi. Both are smooth where the ray stays off the poles and
+// the seam; over a span [u0, u1] of L = u1 - u0 pixels a function with
+// |F''| <= K lies within K (u - u0) (u1 - u) / 2 of its chord. The second
+// derivatives have closed forms:
+//
+//   phi'  = C / Q,  phi'' = -2 C (p p' + q q') / Q^2,
+//           Q = p^2 + q^2 (a convex quadratic), C = p' q - p q' (a constant),
+//           so |phi''| <= 2 |C| max|p p' + q q'| / min Q^2, the numerator
+//           affine (its maximum at an end), min Q at the vertex or an end;
+//   g'    = (a c^2 - b u) / (u^2 + c^2)^(3/2),
+//   g''   = (2 b u^2 - 3 a c^2 u - b c^2) / (u^2 + c^2)^(5/2),
+//   theta'' = -g'' / sin theta - g g'^2 / sin^3 theta,
+//           each factor bounded over the span by its terms' extremes
+//           (u > 0 throughout: u^2 + c^2 grows with u).
+// The bounds are taken over a block of eight spans (a batch's pairs) at once.
+//
+// The reference computes the same position with roundings (RemapPixel: the
+// ray from float angles, the float turn, acos and atan in double rounded to
+// float, the float scaling). Its distance from the exact position is
+// bounded by the noise constants below; the span's ends are evaluated in double
+// with the estimates of math/inverse_trig.h (2^-46 relative). A lane's box,
+// the chord's value widened by the chord bound, the noise and the roundings
+// of the box's own arithmetic, therefore holds the reference's position. The
+// box's two corners go through the view's in-range test and pixel choice,
+// which never decrease as a coordinate grows (the seam aside: a span is
+// taken only when its whole curve keeps clear of it, so that the reference's
+// wrap agrees with the curve's), and a lane whose corners give one pixel has
+// that pixel. Other lanes are left for the per-pixel functions.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+#include "batch/lanes.h"
+#include "batch/place.h"
+#include "geometry.h"
+#include "lens/lens_model.h"
+#include "math/inverse_trig.h"
+#include "rotation_chains.h"
+#include "sampling.h"
+
+namespace lens {
+
+// pi in double (within 2^-52 of it).
+constexpr double kExactPi = 3.14159265358979323846;
+// Output pixels per span, a power of two (the chord's step divides exactly).
+constexpr int kSpanPixels = 8;
+// Pairs of a mirrored batch: four lanes each.
+constexpr int kQuadrantLanes = kBatchLanes / 4;
+
+// The reference's rounding, for a perspective chain and a panorama model
+// that works in float (with Q the constants' units, 2^-24):
+// - The ray: dist^2 = x x + float(y y) carries at most 2 Q relatively, dist
+//   after the square root 2 Q, so theta_o = atan(dist / f) moves by at most
+//   Q and its float by Q more; phi_o = atan(float(y / x)) by Q / 2 and its
+//   float by Q. The unit vector of the float angles lies within 3.5 Q of
+//   d(u), and each component's float within Q / 2 more: 4.5 Q; 5 Q with the
+//   double arithmetic. Z cos pitch and Z sin pitch round by Q / 2 each.
+// - The turn on those floats: each product, sum and difference below 2 in
+//   magnitude rounds by at most Q; the first plane rotation's outputs carry
+//   3 Q, the pitch's 5.5 Q, the last plane rotation's sqrt(3^2 + 5.5^2) +
+//   3 < 9.3 Q. The map this header uses comes from the same turn of the
+//   four unit inputs, so each of its entries carries 9.3 Q as well: applied
+//   to a ray whose inputs sum to at most 2 in magnitude (Z's two columns
+//   combined with cos and sin pitch), 20.1 Q more. With the ray's 5 Q
+//   through the map (norm below 1 + 2^-20): 36 Q per component, and
+//   kNumDenNoise = sqrt(2) 36 Q for the pair (num, den).
+// - The angles: theta = acos(axis) moves by at most kAxisNoise / sin theta
+//   (sin theta over the span, less the axis's noise) and its float by 2^-23.
+//   phi moves by the pair's noise over its length less that noise (the angle
+//   between two vectors), by Q / 2 from the float quotient, by Q 1.5 where
+//   pi - atan(-q) uses the float pi, by 2^-22 from its float (|phi| < 3 pi /
+//   2), by 2^-22 from the turn by 2 pi and by 2 |pi' - pi| there: at most
+//   that length term plus kPhiNoise and 2 |pi' - pi|.
+// - The scaling: phi / 2 pi' and theta / pi' (at most 1) round by 2^-25,
+//   their products with W and H - 1 by half a unit in the last place: W 2^-23
+//   and (H - 1) 2^-23 in all.
+constexpr double kAxisNoise = 36.0 * 0x1p-24;
+constexpr double kNumDenNoise = 51.0 * 0x1p-24;
+constexpr double kPhiNoise = 11.0 * 0x1p-24;
+// The double arithmetic of the bounds and of the ends (relative errors far
+// below 2^-30 while sin theta >= kSpanSinFloor): each bound is widened by
+// this factor, each position by kEndNoise pixels per pixel of W + H.
+constexpr double kBoundSlack = 1.0 + 0x1p-20;
+constexpr double kEndNoise = 0x1p-30;
+constexpr double kSpanSinFloor = 0x1p-10;
+
+// What every row of one frame shares: the turn as a linear map of (X, Y, Z)
+// for the panorama's three components, and the model's scales.
+struct PinholePanorama {
+  bool applies;
+  double axis[3], den[3], num[3];  // coefficients of X, Y and Z
+  double focal;
+  double x_scale;  // W / (2 pi')
+  double y_scale;  // (H - 1) / pi'
+  double phi_noise;
+  double x_noise;  // rounding of the scaling, and the ends' arithmetic
+  double y_noise;
+};
+
+// The map from the chain's turn of the unit inputs; Z's column combines the
+// Z cos pitch and Z sin pitch columns. `applies` only where the bounds hold:
+// a positive finite focal distance, a panorama model in float with pi' near
+// pi, a frame of at least 2 x 2 pixels.
+template <typename View>
+inline PinholePanorama PreparePinholePanorama(const ViewRotation& r, const LensModel& m, const SourceFrame& src,
+                                              double focal) {
+  static_assert(!View::kPixels.panorama_azimuth_in_double, "the noise bound is for the float azimuth");
+  PinholePanorama p{};
+  const TurnedRay ex = View::Turn(1.0f, 0.0f, 0.0f, 0.0f, r, true);
+  const TurnedRay ey = View::Turn(0.0f, 1.0f, 0.0f, 0.0f, r, true);
+  const TurnedRay ec = View::Turn(0.0f, 0.0f, 1.0f, 0.0f, r, true);
+  const TurnedRay es = View::Turn(0.0f, 0.0f, 0.0f, 1.0f, r, true);
+  const double cp = static_cast<double>(r.cos_pitch);
+  const double sp = static_cast<double>(r.sin_pitch);
+  p.axis[0] = static_cast<double>(ex.axis);
+  p.axis[1] = static_cast<double>(ey.axis);
+  p.axis[2] = cp * static_cast<double>(ec.axis) + sp * static_cast<double>(es.axis);
+  p.den[0] = static_cast<double>(ex.den);
+  p.den[1] = static_cast<double>(ey.den);
+  p.den[2] = cp * static_cast<double>(ec.den) + sp * static_cast<double>(es.den);
+  p.num[0] = static_cast<double>(ex.num);
+  p.num[1] = static_cast<double>(ey.num);
+  p.num[2] = cp * static_cast<double>(ec.num) + sp * static_cast<double>(es.num);
+  const double pi = static_cast<double>(m.pi);
+  const double w = static_cast<double>(src.w);
+  const double h = static_cast<double>(src.h);
+  p.focal = focal;
+  p.x_scale = w / (2.0 * pi);
+  p.y_scale = (h - 1.0) / pi;
+  p.phi_noise = kPhiNoise + 2.0 * vmath::Abs(pi - kExactPi);
+  p.x_noise = w * 0x1p-23 + (w + h) * kEndNoise;
+  p.y_noise = (h - 1.0) * 0x1p-23 + (w + h) * kEndNoise;
+  const bool unit_rows = (vmath::Abs(cp) <= 1.0) & (vmath::Abs(sp) <= 1.0);
+  p.applies = m.projection == SourceProjection::Equirectangular && (focal > 0.0) & (focal < 1e30) &
+              (pi > 3.0) & (pi < 3.3) & (src.w >= 2) & (src.h >= 2) & unit_rows;
+  return p;
+}
+
+// The boxes of the lanes of a mirrored batch of n pairs: lane k n + g is
+// quadrant k (X negated for odd k, Y for k >= 2) of the pair at the offset
+// u = j0 + g + 0.5. ok = 0 where no box is proven.
+struct PositionBoxes {
+  float x_lo[kBatchLanes], x_hi[kBatchLanes];
+  float y_lo[kBatchLanes], y_hi[kBatchLanes];
+  std::int32_t ok[kBatchLanes];
+};
+
+// The bounds hold over the whole block of pairs, u in [j0 + 0.5, j0 + 0.5 +
+// L * spans], and each span has its chord. (Plain loops over arrays, across
+// the quadrants, the ends and a span's lanes: vector code.)
+inline void PinholeSpanBoxes(const PinholePanorama& p, std::int32_t j0, int n, float yf, PositionBoxes& boxes) {
+  constexpr int L = kSpanPixels;
+  constexpr int kEnds = kQuadrantLanes / L + 1;
+  constexpr double two_pi = 2.0 * kExactPi;
+  const double y = static_cast<double>(yf);
+  const double f = p.focal;
+  const double c2 = y * y + f * f;
+  const int spans = (n + L - 1) / L;
+  const double u0 = static_cast<double>(j0) + 0.5;
+  const double u1 = u0 + static_cast<double>(spans * L);
+  const double n0 = std::sqrt(u0 * u0 + c2);
+  const double n1 = std::sqrt(u1 * u1 + c2);
+  // Per quadrant: the affine axis, num and den (A u + B), and the bounds.
+  double aa[4], ba[4], an[4], bn[4], ad[4], bd[4];
+  double x_error[4], y_error[4], x_bend[4], y_bend[4], clear[4];
+  std::int32_t block_ok[4];
+  for (int k = 0; k < 4; ++k) {
+    const double sx = (k & 1) != 0 ? -1.0 : 1.0;
+    const double sy = (k & 2) != 0 ? -y : y;
+    aa[k] = sx * p.axis[0];
+    ba[k] = sy * p.axis[1] + f * p.axis[2];
+    an[k] = sx * p.num[0];
+    bn[k] = sy * p.num[1] + f * p.num[2];
+    ad[k] = sx * p.den[0];
+    bd[k] = sy * p.den[1] + f * p.den[2];
+  }
+  for (int k = 0; k < 4; ++k) {
+    const double a_n = an[k], b_n = bn[k], a_d = ad[k], b_d = bd[k], a_a = aa[k], b_a = ba[k];
+    const double C = vmath::Abs(a_n * b_d - a_d * b_n);
+    // min Q over the block, at the vertex of the quadratic or an end.
+    const double vertex = -(a_n * b_n + a_d * b_d) / (a_n * a_n + a_d * a_d);
+    const double um = vertex < u0 ? u0 : (vertex > u1 ? u1 : vertex);
+    const double pm = a_n * um + b_n, qm = a_d * um + b_d;
+    const double q_min = (pm * pm + qm * qm) / kBoundSlack;
+    const double p0 = a_n * u0 + b_n, q0 = a_d * u0 + b_d;
+    const double p1 = a_n * u1 + b_n, q1 = a_d * u1 + b_d;
+    const double slope0 = vmath::Abs(p0 * a_n + q0 * a_d);
+    const double slope1 = vmath::Abs(p1 * a_n + q1 * a_d);
+    const double phi_bend = 2.0 * C * (slope0 > slope1 ? slope0 : slope1) / (q_min * q_min);
+    const double phi_reach = C / q_min * static_cast<double>(L);  // over one span
+    // (num, den)'s length, normalized, and the azimuth's noise.
+    const double rho = std::sqrt(q_min) / n1;
+    const double phi_noise = kNumDenNoise / (rho - kNumDenNoise) + p.phi_noise;
+    // The axis's extremes, sin theta's floor, theta'' through g' and g''.
+    const double g0 = vmath::Abs(a_a * u0 + b_a), g1 = vmath::Abs(a_a * u1 + b_a);
+    const double g_max = (g0 > g1 ? g0 : g1) / n0 * kBoundSlack;
+    const double axis_max = g_max + kAxisNoise;
+    const double sin_min = std::sqrt(1.0 - axis_max * axis_max) / kBoundSlack;
+    const double d3 = n0 * n0 * n0;
+    const double d5 = d3 * n0 * n0;
+    const double g_slope = (vmath::Abs(a_a) * c2 + vmath::Abs(b_a) * u1) / d3;
+    const double g_bend =
+        (2.0 * vmath::Abs(b_a) * u1 * u1 + 3.0 * vmath::Abs(a_a) * c2 * u1 + vmath::Abs(b_a) * c2) / d5;
+    const double theta_bend = g_bend / sin_min + g_max * g_slope * g_slope / (sin_min * sin_min * sin_min);
+    const double theta_noise = kAxisNoise / sin_min + 0x1p-23;
+    block_ok[k] = ((rho >= kSpanSinFloor) & (sin_min >= kSpanSinFloor) & (phi_bend < 1.0) & (theta_bend < 1.0))
+                      ? 1
+                      : 0;
+    clear[k] = phi_reach + phi_noise;
+    x_error[k] = (p.x_scale * phi_noise) * kBoundSlack + p.x_noise;
+    y_error[k] = (p.y_scale * theta_noise) * kBoundSlack + p.y_noise;
+    x_bend[k] = p.x_scale * phi_bend * 0.5 * kBoundSlack;
+    y_bend[k] = p.y_scale * theta_bend * 0.5 * kBoundSlack;
+  }
+  // The ends of the spans: positions of the exact curve, in one loop over
+  // every quadrant's ends.
+  constexpr int kAllEnds = 4 * kEnds;
+  double eu[kAllEnds], ea_n[kAllEnds], eb_n[kAllEnds], ea_d[kAllEnds], eb_d[kAllEnds], ea_a[kAllEnds],
+      eb_a[kAllEnds];
+  for (int k = 0; k < 4; ++k) {
+    for (int e = 0; e < kEnds; ++e) {
+      const int m = k * kEnds + e;
+      eu[m] = u0 + static_cast<double>(e * L);
+      ea_n[m] = an[k];
+      eb_n[m] = bn[k];
+      ea_d[m] = ad[k];
+      eb_d[m] = bd[k];
+      ea_a[m] = aa[k];
+      eb_a[m] = ba[k];
+    }
+  }
+  double end_x[kAllEnds], end_y[kAllEnds], end_phi[kAllEnds];
+  for (int m = 0; m < kAllEnds; ++m) {
+    const double u = eu[m];
+    const double pu = ea_n[m] * u + eb_n[m];
+    const double qu = ea_d[m] * u + eb_d[m];
+    const double t = vmath::AtanEstimate(pu / qu);
+    double phi = qu < 0.0 ? t + kExactPi : t;
+    phi = phi < 0.0 ? phi + two_pi : phi;
+    const double g = (ea_a[m] * u + eb_a[m]) / std::sqrt(u * u + c2);
+    end_phi[m] = phi;
+    end_x[m] = phi * p.x_scale;
+    end_y[m] = vmath::AcosEstimate(g) * p.y_scale;
+  }
+  // Each span: the chord's start and step and the error's constant part and
+  // factor, in float for the lanes. Their own float arithmetic moves a
+  // corner by at most 2^-24 (3 X + 3 D + E), X the larger end, D the chord's
+  // rise and E the largest error (the start and the step rounded to float,
+  // the product, the sum and the corner each round once); 2^-22 (X + D + E)
+  // is added to the constant part. The error's own roundings (four, down by
+  // 2^-24 at most) are covered by kBoundSlack.
+  constexpr int kAllSpans = 4 * (kEnds - 1);
+  float x0[kAllSpans], dx[kAllSpans], y0[kAllSpans], dy[kAllSpans];
+  float xe[kAllSpans], ye[kAllSpans], xb[kAllSpans], yb[kAllSpans];
+  std::int32_t span_ok[kAllSpans];
+  for (int k = 0; k < 4; ++k) {
+    for (int s = 0; s < kEnds - 1; ++s) {
+      const int m = k * (kEnds - 1) + s;
+      const int e = k * kEnds + s;
+      // The curve's azimuth keeps clear of the seam over the span, by more
+      // than the reference's noise: both wrap alike.
+      const double phi0 = end_phi[e];
+      span_ok[m] = block_ok[k] & ((phi0 > clear[k]) & (phi0 < two_pi - clear[k]) ? 1 : 0);
+      const double xa = end_x[e], xz = end_x[e + 1];
+      const double ya = end_y[e], yz = end_y[e + 1];
+      const double x_reach = x_error[k] + x_bend[k] * static_cast<double>(L * L / 4);
+      const double y_reach = y_error[k] + y_bend[k] * static_cast<double>(L * L / 4);
+      const double x_big =
+          (vmath::Abs(xa) > vmath::Abs(xz) ? vmath::Abs(xa) : vmath::Abs(xz)) + vmath::Abs(xz - xa) + x_reach;
+      const double y_big =
+          (vmath::Abs(ya) > vmath::Abs(yz) ? vmath::Abs(ya) : vmath::Abs(yz)) + vmath::Abs(yz - ya) + y_reach;
+      x0[m] = static_cast<float>(xa);
+      dx[m] = static_cast<float>((xz - xa) * (1.0 / static_cast<double>(L)));
+      y0[m] = static_cast<float>(ya);
+      dy[m] = static_cast<float>((yz - ya) * (1.0 / static_cast<double>(L)));
+      xe[m] = static_cast<float>((x_error[k] + x_big * 0x1p-22) * kBoundSlack);
+      ye[m] = static_cast<float>((y_error[k] + y_big * 0x1p-22) * kBoundSlack);
+      xb[m] = static_cast<float>(x_bend[k] * kBoundSlack);
+      yb[m] = static_cast<float>(y_bend[k] * kBoundSlack);
+    }
+  }
+  // Each lane: the chord, widened by the bound at its place in the span.
+  // Whole spans, so that the inner loop has a constant length: a quadrant's
+  // last span may spill into the next quadrant's lanes, which are written
+  // after it (and the last quadrant's stays within the batch: 3 n + 8
+  // ceil(n / 8) <= 4 kQuadrantLanes).
+  for (int k = 0; k < 4; ++k) {
+    for (int s = 0; s < spans; ++s) {
+      const int m = k * (kEnds - 1) + s;
+      const float sx0 = x0[m], sdx = dx[m], sy0 = y0[m], sdy = dy[m];
+      const float sxe = xe[m], sye = ye[m], sxb = xb[m], syb = yb[m];
+      const std::int32_t sok = span_ok[m];
+      const int first = k * n + s * L;
+      float* __restrict x_lo = boxes.x_lo + first;
+      float* __restrict x_hi = boxes.x_hi + first;
+      float* __restrict y_lo = boxes.y_lo + first;
+      float* __restrict y_hi = boxes.y_hi + first;
+      std::int32_t* __restrict ok = boxes.ok + first;
+      for (int i = 0; i < L; ++i) {
+        const float t = static_cast<float>(i);
+        const float reach = t * (static_cast<float>(L) - t);
+        const float cx = sx0 + t * sdx;
+        const float cy = sy0 + t * sdy;
+        const float ex = sxe + sxb * reach;
+        const float ey = sye + syb * reach;
+        x_lo[i] = cx - ex;
+        x_hi[i] = cx + ex;
+        y_lo[i] = cy - ey;
+        y_hi[i] = cy + ey;
+        ok[i] = sok;
+      }
+    }
+  }
+}
+
+// The 4 n lanes of a mirrored batch of the pairs j0 .. j0 + n - 1 (n <=
+// kQuadrantLanes): the source pixel where the box decides it (b.source,
+// b.redo = 0), otherwise b.redo = 1.
+template <typename View>
+inline void PlacePinholeSpans(PixelBatch& b, int n, std::int32_t j0, float yf, const PinholePanorama& p,
+                              const SourceFrame& source, const SampleOptions& sample_options) {
+  const SampleOptions options{false, sample_options.green_back, true};
+  const SourceFrame src = source;
+  PositionBoxes boxes;
+  PinholeSpanBoxes(p, j0, n, yf, boxes);
+  const int lanes = 4 * n;
+  std::int32_t* __restrict source_lo = b.source;
+  std::int32_t* __restrict source_hi = b.source_hi;
+  std::int32_t* __restrict redo = b.redo;
+  for (int g = 0; g < lanes; ++g) {
+    const AdmittedPosition lo =
+        AdmitPosition<View, float>(src, SourcePoint{boxes.x_lo[g], boxes.y_lo[g], false}, options, true);
+    const AdmittedPosition hi =
+        AdmitPosition<View, float>(src, SourcePoint{boxes.x_hi[g], boxes.y_hi[g], false}, options, true);
+    source_lo[g] = PlaceLane<View, Nearest>(lo, src, options).source;
+    source_hi[g] = PlaceLane<View, Nearest>(hi, src, options).source;
+  }
+  // (A separate loop, as in the quick passes: the index comparisons joined
+  // to the float ones above keep the loop scalar.)
+  for (int g = 0; g < lanes; ++g) {
+    const std::int32_t lo = source_lo[g];
+    const bool decided = (boxes.ok[g] != 0) & (lo >= 0) & (lo == source_hi[g]);
+    redo[g] = decided ? 0 : 1;
+  }
+}
+
+}  // namespace lens
