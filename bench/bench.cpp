@@ -14,9 +14,9 @@
 //
 // For each case, sampler (nearest, bilinear) and thread count (default, 1):
 // warm-up, then N timed frames of func_proc; the median and the spread
-// (min..max). v360's per-frame filter time comes from two ffmpeg runs of
-// different lengths with and without the filter (each the fastest of three),
-// so that decoding the test source and building v360's table cancel out.
+// (min..max). v360 runs in the same process through libavfilter, on a
+// source frame of the same size, and its median time per frame beside ours
+// gives the ratio (TimeV360).
 //
 // The Windows build (bench.exe beside the .auf files of that build tree, run
 // under wine) times the .auf files the same way, without v360 and without
@@ -30,14 +30,19 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+extern "C" {
+#include <libavfilter/avfilter.h>
+#include <libavfilter/buffersink.h>
+#include <libavfilter/buffersrc.h>
+#include <libavutil/frame.h>
+}
 #endif
 
 #include "plugin_host.h"
@@ -185,83 +190,74 @@ Timing TimeOurs(const host::PluginLibrary& library, const Case& c, bool bilinear
   return t;
 }
 
-// Seconds of wall time ffmpeg reports for a run (-benchmark's rtime).
-double FfmpegSeconds(const std::string& args) {
-#ifdef _WIN32
-  (void)args;
-  return NAN;  // no ffmpeg beside the Windows build
-#else
-  const std::string command = "ffmpeg -hide_banner -nostdin -benchmark " + args + " -f null - 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return NAN;
-  char line[4096];
-  double rtime = NAN;
-  while (std::fgets(line, sizeof(line), pipe)) {
-    const char* p = std::strstr(line, "rtime=");
-    if (p) rtime = std::atof(p + 6);
-  }
-  const int status = pclose(pipe);
-  if (status != 0) return NAN;
-  return rtime;
-#endif
-}
-
-double FastestFfmpegSeconds(const std::string& args) {
-  double fastest = NAN;
-  for (int run = 0; run < 3; ++run) {
-    const double seconds = FfmpegSeconds(args);
-    if (std::isnan(fastest) || seconds < fastest) fastest = seconds;
-  }
-  return fastest;
-}
-
-std::string Source(const Case& c, int frames) {
-  char buf[256];
-  std::snprintf(buf, sizeof(buf),
-                "-f lavfi -i testsrc2=s=%dx%d:r=25,format=yuv444p16le -frames:v %d", c.in_w, c.in_h,
-                frames);
-  return buf;
-}
-
-// v360's filter time per frame. Static cases: the slope between a short and a
-// long run, minus the same slope without the filter, so the one-off table
-// build drops out. Animated case: one new yaw per frame through sendcmd, so
-// every frame pays for a rebuilt table.
+#ifndef _WIN32
+// v360's time per frame, in this process through libavfilter: a graph
+// buffer -> v360 -> buffersink with `threads` slice threads, on one
+// yuv444p16le source frame of the case's size (v360's work does not depend
+// on the pictures). Two warm-up frames build v360's table; then the same
+// source frame goes in and the output comes out `frames` times, each pair
+// timed, and the median is returned. The animated case sends v360 a new yaw
+// (0.1 degree more) before every frame, so that every frame pays for a
+// rebuilt table, as a keyframed view does. NAN where the graph cannot be
+// built.
 double TimeV360(const Case& c, bool bilinear, int threads, int frames) {
-  const std::string interp = bilinear ? ":interp=line" : ":interp=near";
-  const std::string thread_args =
-      " -filter_threads " + std::to_string(threads) + " -threads " + std::to_string(threads);
-  if (c.azimuth_track >= 0) {
-    const std::string commands = "/tmp/lens_bench_sendcmd.txt";
-    std::ofstream out(commands);
-    for (int f = 1; f < frames; ++f) {
-      out << f * 0.04 << " v360 yaw " << 30.0 + 0.1 * f << ";\n";
+  AVFilterGraph* graph = avfilter_graph_alloc();
+  AVFrame* source = av_frame_alloc();
+  AVFrame* output = av_frame_alloc();
+  std::vector<double> ms;
+  if (graph && source && output) {
+    graph->nb_threads = threads;
+    char buffer_args[160];
+    std::snprintf(buffer_args, sizeof(buffer_args), "video_size=%dx%d:pix_fmt=%d:time_base=1/25:pixel_aspect=1/1",
+                  c.in_w, c.in_h, static_cast<int>(AV_PIX_FMT_YUV444P16LE));
+    const std::string v360_args = std::string(c.v360) + (bilinear ? ":interp=line" : ":interp=near");
+    AVFilterContext* in = nullptr;
+    AVFilterContext* v360 = nullptr;
+    AVFilterContext* out = nullptr;
+    bool ready =
+        avfilter_graph_create_filter(&in, avfilter_get_by_name("buffer"), "in", buffer_args, nullptr, graph) >= 0 &&
+        avfilter_graph_create_filter(&v360, avfilter_get_by_name("v360"), "v360", v360_args.c_str(), nullptr,
+                                     graph) >= 0 &&
+        avfilter_graph_create_filter(&out, avfilter_get_by_name("buffersink"), "out", nullptr, nullptr, graph) >= 0 &&
+        avfilter_link(in, 0, v360, 0) >= 0 && avfilter_link(v360, 0, out, 0) >= 0 &&
+        avfilter_graph_config(graph, nullptr) >= 0;
+    source->format = AV_PIX_FMT_YUV444P16LE;
+    source->width = c.in_w;
+    source->height = c.in_h;
+    ready = ready && av_frame_get_buffer(source, 0) >= 0;
+    if (ready) {
+      for (int plane = 0; plane < 3; ++plane) {
+        for (int y = 0; y < c.in_h; ++y) {
+          auto* row = reinterpret_cast<std::uint16_t*>(source->data[plane] + static_cast<std::ptrdiff_t>(y) *
+                                                                                 source->linesize[plane]);
+          for (int x = 0; x < c.in_w; ++x) row[x] = static_cast<std::uint16_t>((x * 7 + y * 13 + plane * 4099) & 0xffff);
+        }
+      }
     }
-    out.close();
-    const std::string filter =
-        " -vf \"sendcmd=f=" + commands + ",v360=" + c.v360 + interp + "\"";
-    const double with = FfmpegSeconds(Source(c, frames) + thread_args + filter);
-    const double without = FfmpegSeconds(Source(c, frames) + thread_args + " -vf null");
-    return (with - without) / frames * 1000.0;
+    const int warm_up = 2;
+    for (int f = 0; ready && f < warm_up + frames; ++f) {
+      const std::string yaw = std::to_string(30.0 + 0.1 * f);
+      source->pts = f;
+      const auto start = std::chrono::steady_clock::now();
+      // (v360 rebuilds its table within the command.)
+      if (c.azimuth_track >= 0) ready = avfilter_graph_send_command(graph, "v360", "yaw", yaw.c_str(), nullptr, 0, 0) >= 0;
+      ready = ready && av_buffersrc_add_frame_flags(in, source, AV_BUFFERSRC_FLAG_KEEP_REF) >= 0 &&
+              av_buffersink_get_frame(out, output) >= 0;
+      const auto end = std::chrono::steady_clock::now();
+      av_frame_unref(output);
+      if (ready && f >= warm_up) ms.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+    }
+    if (!ready) ms.clear();
   }
-  // ffmpeg's run times carry a few milliseconds of noise, so the static runs
-  // are long (at least 80 frames), each is the fastest of three, and the
-  // difference spans three quarters of the frames.
-  const int long_run = std::max(4 * frames, 80);
-  const int short_run = long_run / 4;
-  const std::string filter = " -vf v360=" + std::string(c.v360) + interp;
-  const double with_long = FastestFfmpegSeconds(Source(c, long_run) + thread_args + filter);
-  const double with_short = FastestFfmpegSeconds(Source(c, short_run) + thread_args + filter);
-  // The bare slope is the same for both samplers: measured once per source.
-  static std::map<std::string, double> bare_slopes;
-  const std::string bare_key = Source(c, long_run) + thread_args;
-  if (bare_slopes.count(bare_key) == 0) {
-    bare_slopes[bare_key] =
-        FastestFfmpegSeconds(Source(c, long_run) + thread_args + " -vf null") -
-        FastestFfmpegSeconds(Source(c, short_run) + thread_args + " -vf null");
-  }
-  return ((with_long - with_short) - bare_slopes[bare_key]) / (long_run - short_run) * 1000.0;
+  av_frame_free(&output);
+  av_frame_free(&source);
+  avfilter_graph_free(&graph);
+  if (ms.empty()) return NAN;
+  return Summarise(ms).median_ms;
 }
+#else
+double TimeV360(const Case&, bool, int, int) { return NAN; }  // no libavfilter beside the Windows build
+#endif
 
 }  // namespace
 
@@ -353,7 +349,6 @@ int main(int argc, char** argv) {
 #endif
         const Timing ours = TimeOurs(*library, c, bilinear, threads, frames);
         const double v360 = run_v360 ? TimeV360(c, bilinear, threads, frames) : NAN;
-        // A v360 time at or below zero is lost in ffmpeg's noise: no ratio.
         const double ratio = v360 > 0.0 ? ours.median_ms / v360 : NAN;
         const double mpix = static_cast<double>(c.out_w) * c.out_h / (ours.median_ms * 1000.0);
         char range[64];

@@ -29,7 +29,7 @@ for c in $cases; do
     oskuda*) plugin=Oskuda.so ;;
     *) plugin=Trimbel.so ;;
   esac
-  for i in near bilinear; do
+  for i in ${LENS_PROFILE_INTERP:-near bilinear}; do
     row=$(perf record -q -e cpu-clock -o "$data" "$build/bench/bench" --no-v360 --frames "$frames" \
             --case "$c" --interp "$i" --threads 1 2>/dev/null | awk -v c="$c" '$1 == c { print }')
     # The table's last column is Mpixel/s.

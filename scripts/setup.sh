@@ -8,7 +8,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config
-          libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
+          libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libavfilter-dev ffmpeg
           libcpp-httplib-dev)
 if [ "${1:-}" != "demo" ]; then
   packages+=(libgtest-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 zip)
