@@ -71,6 +71,14 @@ std::vector<Case> Cases() {
       {"varnel_view", "Varnel", 3840, 1920, 3840, 1920,
        {{2, 900}, {3, 100}, {4, 300}, {8, 1080}}, {0, 4, 5}, 9, -1,
        "e:flat:h_fov=90:v_fov=58.7155:yaw=30:pitch=10:roll=0:rorder=ypr:w=1920:h=1080", 1920, 1080},
+      // The same view looking straight up (the pole in the picture), and a
+      // 170-degree view across the seam: where the rows bend the most.
+      {"varnel_up", "Varnel", 3840, 1920, 3840, 1920,
+       {{2, 900}, {3, 900}, {4, 300}, {8, 1080}}, {0, 4, 5}, 9, -1,
+       "e:flat:h_fov=90:v_fov=58.7155:yaw=30:pitch=90:roll=0:rorder=ypr:w=1920:h=1080", 1920, 1080},
+      {"varnel_wide", "Varnel", 3840, 1920, 3840, 1920,
+       {{2, 1700}, {3, 300}, {4, 1800}, {8, 1080}}, {0, 4, 5}, 9, -1,
+       "e:flat:h_fov=170:v_fov=162.3186:yaw=180:pitch=30:roll=0:rorder=ypr:w=1920:h=1080", 1920, 1080},
       {"oskuda_dome", "Oskuda", 3840, 1920, 3840, 2048,
        {{2, 1800}, {8, 2048}}, {0, 4, 5}, 8, -1,
        "e:fisheye:h_fov=180:v_fov=180:yaw=0:pitch=0:roll=0:w=2048:h=2048", 2048, 2048},

@@ -153,7 +153,8 @@ struct MirroredRowPairs {
   };
 
   // Pairs j0 .. j0 + n - 1 by spans; the lanes they leave go to `rest`,
-  // which runs whenever it could not take another batch's.
+  // which runs whenever it could not take another batch's. A block whose
+  // spans would leave too many goes the batched pipeline's way whole.
   template <KernelSet set>
   static void RunSpans(const Setup& f, const PinholePanorama& spans, PixelBatch& batch, Rest& rest, float oy,
                        float oy_squared, std::int32_t j0, int n, PIXEL_YC* below, PIXEL_YC* above) {
@@ -167,8 +168,15 @@ struct MirroredRowPairs {
       for (int g = 0; g < n; ++g) out[g] = rows[k] + columns[k][g];
     }
     batch.n = 4 * n;
-    PlacePinholeSpans<View>(batch, n, j0, oy, spans, frame.src, frame.options);
-    // (The lanes left are written here too, and again by the rest.)
+    if (!PlacePinholeSpans<View>(batch, n, j0, oy, spans, frame.src, frame.options)) {
+      MirroredRays rays;
+      f.source.Into(oy, oy_squared, j0, n, rays);
+      MirrorIntoLanes<false>(batch, n, rays.X, rays.Y, rays.Z, frame.rotation, rays.inside, below, above, right,
+                             left);
+      RunBatch<View, set, false>(batch, frame.rotation, frame.lens_model, frame.src, frame.options);
+      return;
+    }
+    // (The lanes left get the fill here, and their pixels from the rest.)
     WritePlaced<set, Nearest>(batch, frame.src, FillOf(frame.options));
     if (rest.batch.n > kBatchLanes - 4 * n) RunRest<set>(f, rest, oy, oy_squared);
     ForEachSetLane(batch.redo, batch.n, [&](int lane) {
@@ -180,8 +188,10 @@ struct MirroredRowPairs {
     });
   }
 
-  // The rest's rays, mirrored into their quadrants, through the batched
-  // pipeline.
+  // The rest's rays, mirrored into their quadrants, and their pixels from
+  // the exact angles (the panorama pass): these lanes lie near a pixel's
+  // edge, where the quick pass's brackets would mostly leave them to the
+  // per-pixel functions too.
   template <KernelSet set>
   static void RunRest(const Setup& f, Rest& rest, float oy, float oy_squared) {
     PixelBatch& b = rest.batch;
@@ -198,7 +208,8 @@ struct MirroredRowPairs {
       b.Zc[r] = Z[r] * c;
       b.Zs[r] = Z[r] * s;
     }
-    RunBatch<View, set, false>(b, frame.rotation, frame.lens_model, frame.src, frame.options);
+    PlacePanoramaLanes<View, Nearest, false>(b, frame.rotation, frame.lens_model, frame.src, frame.options);
+    WritePlaced<set, Nearest>(b, frame.src, FillOf(frame.options));
     b.n = 0;
   }
 };

@@ -161,13 +161,22 @@ struct PositionBoxes {
   std::int32_t ok[kBatchLanes];
 };
 
-// The bounds hold over the whole block of pairs, u in [j0 + 0.5, j0 + 0.5 +
-// L * spans], and each span has its chord. (Plain loops over arrays, across
-// the quadrants, the ends and a span's lanes: vector code.)
-inline void PinholeSpanBoxes(const PinholePanorama& p, std::int32_t j0, int n, float yf, PositionBoxes& boxes) {
+// A block of pairs, u in [j0 + 0.5, j0 + 0.5 + L * spans], and the bounds
+// over all of it, per quadrant: the affine axis, num and den (A u + B), the
+// error's constant part and the chord bound's factor K / 2, how far the
+// azimuth must stay from the seam, and whether the bounds hold at all.
+struct SpanBlock {
+  int n, spans;
+  double u0, c2;
+  double aa[4], ba[4], an[4], bn[4], ad[4], bd[4];
+  double x_error[4], y_error[4], x_bend[4], y_bend[4], clear[4];
+  std::int32_t block_ok[4];
+};
+
+// (Plain loops over the quadrants: vector code.)
+inline SpanBlock SpanBlockOf(const PinholePanorama& p, std::int32_t j0, int n, float yf) {
   constexpr int L = kSpanPixels;
-  constexpr int kEnds = kQuadrantLanes / L + 1;
-  constexpr double two_pi = 2.0 * kExactPi;
+  SpanBlock block;
   const double y = static_cast<double>(yf);
   const double f = p.focal;
   const double c2 = y * y + f * f;
@@ -176,10 +185,22 @@ inline void PinholeSpanBoxes(const PinholePanorama& p, std::int32_t j0, int n, f
   const double u1 = u0 + static_cast<double>(spans * L);
   const double n0 = std::sqrt(u0 * u0 + c2);
   const double n1 = std::sqrt(u1 * u1 + c2);
-  // Per quadrant: the affine axis, num and den (A u + B), and the bounds.
-  double aa[4], ba[4], an[4], bn[4], ad[4], bd[4];
-  double x_error[4], y_error[4], x_bend[4], y_bend[4], clear[4];
-  std::int32_t block_ok[4];
+  block.n = n;
+  block.spans = spans;
+  block.u0 = u0;
+  block.c2 = c2;
+  double* __restrict aa = block.aa;
+  double* __restrict ba = block.ba;
+  double* __restrict an = block.an;
+  double* __restrict bn = block.bn;
+  double* __restrict ad = block.ad;
+  double* __restrict bd = block.bd;
+  double* __restrict x_error = block.x_error;
+  double* __restrict y_error = block.y_error;
+  double* __restrict x_bend = block.x_bend;
+  double* __restrict y_bend = block.y_bend;
+  double* __restrict clear = block.clear;
+  std::int32_t* __restrict block_ok = block.block_ok;
   for (int k = 0; k < 4; ++k) {
     const double sx = (k & 1) != 0 ? -1.0 : 1.0;
     const double sy = (k & 2) != 0 ? -y : y;
@@ -228,6 +249,48 @@ inline void PinholeSpanBoxes(const PinholePanorama& p, std::int32_t j0, int n, f
     x_bend[k] = p.x_scale * phi_bend * 0.5 * kBoundSlack;
     y_bend[k] = p.y_scale * theta_bend * 0.5 * kBoundSlack;
   }
+  return block;
+}
+
+// The share of the block's lanes its boxes are expected to leave: a box of
+// width w (in pixels, both axes together) meets a pixel's edge with a
+// chance of about w, and a quadrant whose bounds fail leaves all its lanes.
+inline double ExpectedLeft(const SpanBlock& block) {
+  constexpr double mean_reach = static_cast<double>(kSpanPixels * kSpanPixels - 1) / 6.0;
+  double left = 0.0;
+  for (int k = 0; k < 4; ++k) {
+    const double width = 2.0 * (block.x_error[k] + block.y_error[k] + (block.x_bend[k] + block.y_bend[k]) * mean_reach);
+    left += block.block_ok[k] != 0 && width < 1.0 ? width : 1.0;
+  }
+  return left * 0.25;
+}
+
+// Above this share the lanes go the batched pipeline's way at once: the
+// boxes would cost more than they save.
+constexpr double kSpansGiveUp = 0.05;
+
+// The boxes of the block's lanes, each span with its chord. (Plain loops
+// over arrays, across the ends, the spans and a span's lanes: vector code.)
+inline void PinholeSpanBoxes(const PinholePanorama& p, const SpanBlock& block, PositionBoxes& boxes) {
+  constexpr int L = kSpanPixels;
+  constexpr int kEnds = kQuadrantLanes / L + 1;
+  constexpr double two_pi = 2.0 * kExactPi;
+  const int n = block.n;
+  const int spans = block.spans;
+  const double u0 = block.u0;
+  const double c2 = block.c2;
+  const double* const aa = block.aa;
+  const double* const ba = block.ba;
+  const double* const an = block.an;
+  const double* const bn = block.bn;
+  const double* const ad = block.ad;
+  const double* const bd = block.bd;
+  const double* const x_error = block.x_error;
+  const double* const y_error = block.y_error;
+  const double* const x_bend = block.x_bend;
+  const double* const y_bend = block.y_bend;
+  const double* const clear = block.clear;
+  const std::int32_t* const block_ok = block.block_ok;
   // The ends of the spans: positions of the exact curve, in one loop over
   // every quadrant's ends.
   constexpr int kAllEnds = 4 * kEnds;
@@ -331,14 +394,17 @@ inline void PinholeSpanBoxes(const PinholePanorama& p, std::int32_t j0, int n, f
 
 // The 4 n lanes of a mirrored batch of the pairs j0 .. j0 + n - 1 (n <=
 // kQuadrantLanes): the source pixel where the box decides it (b.source,
-// b.redo = 0), otherwise b.redo = 1.
+// b.redo = 0), otherwise b.source = -1 and b.redo = 1. False, with nothing
+// written, where the boxes are expected to leave more than kSpansGiveUp.
 template <typename View>
-inline void PlacePinholeSpans(PixelBatch& b, int n, std::int32_t j0, float yf, const PinholePanorama& p,
+inline bool PlacePinholeSpans(PixelBatch& b, int n, std::int32_t j0, float yf, const PinholePanorama& p,
                               const SourceFrame& source, const SampleOptions& sample_options) {
+  const SpanBlock block = SpanBlockOf(p, j0, n, yf);
+  if (!(ExpectedLeft(block) <= kSpansGiveUp)) return false;
   const SampleOptions options{false, sample_options.green_back, true};
   const SourceFrame src = source;
   PositionBoxes boxes;
-  PinholeSpanBoxes(p, j0, n, yf, boxes);
+  PinholeSpanBoxes(p, block, boxes);
   const int lanes = 4 * n;
   std::int32_t* __restrict source_lo = b.source;
   std::int32_t* __restrict source_hi = b.source_hi;
@@ -352,12 +418,15 @@ inline void PlacePinholeSpans(PixelBatch& b, int n, std::int32_t j0, float yf, c
     source_hi[g] = PlaceLane<View, Nearest>(hi, src, options).source;
   }
   // (A separate loop, as in the quick passes: the index comparisons joined
-  // to the float ones above keep the loop scalar.)
+  // to the float ones above keep the loop scalar.) A lane left reads
+  // nothing here: the rest writes it.
   for (int g = 0; g < lanes; ++g) {
     const std::int32_t lo = source_lo[g];
     const bool decided = (boxes.ok[g] != 0) & (lo >= 0) & (lo == source_hi[g]);
+    source_lo[g] = decided ? lo : -1;
     redo[g] = decided ? 0 : 1;
   }
+  return true;
 }
 
 }  // namespace lens
