@@ -9,7 +9,6 @@
 #include "batch/dispatch.h"
 #include "batch/lanes.h"
 #include "batch/pinhole_spans.h"
-#include "batch/quick_passes.h"
 #include "batch/row_dispatch.h"
 #include "geometry.h"
 #include "mirror.h"

@@ -240,14 +240,15 @@ inline SpanBlock SpanBlockOf(const PinholePanorama& p, std::int32_t j0, int n, f
         (2.0 * vmath::Abs(b_a) * u1 * u1 + 3.0 * vmath::Abs(a_a) * c2 * u1 + vmath::Abs(b_a) * c2) / d5;
     const double theta_bend = g_bend / sin_min + g_max * g_slope * g_slope / (sin_min * sin_min * sin_min);
     const double theta_noise = kAxisNoise / sin_min + 0x1p-23;
-    block_ok[k] = ((rho >= kSpanSinFloor) & (sin_min >= kSpanSinFloor) & (phi_bend < 1.0) & (theta_bend < 1.0))
-                      ? 1
-                      : 0;
+    const bool ok = (rho >= kSpanSinFloor) & (sin_min >= kSpanSinFloor) & (phi_bend < 1.0) & (theta_bend < 1.0);
+    block_ok[k] = ok ? 1 : 0;
+    // Where the bounds fail they may be huge or NaN: zero instead, so that
+    // their float conversions stay in range (the lanes are left anyway).
     clear[k] = phi_reach + phi_noise;
-    x_error[k] = (p.x_scale * phi_noise) * kBoundSlack + p.x_noise;
-    y_error[k] = (p.y_scale * theta_noise) * kBoundSlack + p.y_noise;
-    x_bend[k] = p.x_scale * phi_bend * 0.5 * kBoundSlack;
-    y_bend[k] = p.y_scale * theta_bend * 0.5 * kBoundSlack;
+    x_error[k] = ok ? (p.x_scale * phi_noise) * kBoundSlack + p.x_noise : 0.0;
+    y_error[k] = ok ? (p.y_scale * theta_noise) * kBoundSlack + p.y_noise : 0.0;
+    x_bend[k] = ok ? p.x_scale * phi_bend * 0.5 * kBoundSlack : 0.0;
+    y_bend[k] = ok ? p.y_scale * theta_bend * 0.5 * kBoundSlack : 0.0;
   }
   return block;
 }
@@ -259,7 +260,8 @@ inline double ExpectedLeft(const SpanBlock& block) {
   constexpr double mean_reach = static_cast<double>(kSpanPixels * kSpanPixels - 1) / 6.0;
   double left = 0.0;
   for (int k = 0; k < 4; ++k) {
-    const double width = 2.0 * (block.x_error[k] + block.y_error[k] + (block.x_bend[k] + block.y_bend[k]) * mean_reach);
+    const double width =
+        2.0 * (block.x_error[k] + block.y_error[k] + (block.x_bend[k] + block.y_bend[k]) * mean_reach);
     left += block.block_ok[k] != 0 && width < 1.0 ? width : 1.0;
   }
   return left * 0.25;

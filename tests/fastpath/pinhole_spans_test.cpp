@@ -59,7 +59,7 @@ Tally CheckBoxes(const SpanView& v) {
     const std::int32_t pairs = job.out_w / 2;
     for (std::int32_t j0 = 0; j0 < pairs; j0 += lens::kQuadrantLanes) {
       const int n = pairs - j0 < lens::kQuadrantLanes ? pairs - j0 : lens::kQuadrantLanes;
-      lens::PinholeSpanBoxes(p, j0, n, yf, boxes);
+      lens::PinholeSpanBoxes(p, lens::SpanBlockOf(p, j0, n, yf), boxes);
       for (int k = 0; k < 4; ++k) {
         for (int lane = k * n; lane < k * n + n; ++lane) {
           const int g = lane - k * n;
