@@ -3,12 +3,16 @@
 // The baseline copy calls Mix lane by lane. The AVX2 and AVX-512 copies read
 // the four taps of 8 or 16 lanes at a time with gathers and run Mix's float
 // arithmetic (WeightsOf, MixSum: sampling.h) on whole vectors, truncated the
-// same way, so the pixels are the same. A
-// pixel is 3 shorts; each tap is read as two 32-bit words at short offsets
-// 3i and 3i + 1 (luma and blue, blue and red), both inside the pixel; the
-// lanes that get the fill colour read nothing. The
-// short offsets must fit an int32 (GatherableSource); otherwise the baseline
-// loop runs.
+// same way, so the pixels are the same. A pixel is 3 shorts. Where every
+// lane's two taps of a row are adjacent pixels (x1 = x0 + 1, so both lie in
+// one source row), the row's 12 bytes are read as one 64-bit word at short
+// offset 3i of the left tap and one 32-bit word at 3i + 4 (the right tap's
+// blue and red), all inside the two pixels: half the gathered elements.
+// Otherwise (the last column, the panorama's seam) each tap is read as two
+// 32-bit words at short offsets 3i and 3i + 1 (luma and blue, blue and red),
+// both inside the pixel. The lanes that get the fill colour read nothing.
+// The short offsets must fit an int32 (GatherableSource); otherwise the
+// baseline loop runs.
 #pragma once
 
 #include <cstddef>
@@ -145,11 +149,32 @@ LENS_AVX512_TARGET inline bool StoreRun16(__m512i y, __m512i cb, __m512i cr,
   return true;
 }
 
+// The low and the high short of each 32-bit lane, sign-extended.
+LENS_AVX2_TARGET inline __m256i LowShort(__m256i v) { return _mm256_srai_epi32(_mm256_slli_epi32(v, 16), 16); }
+LENS_AVX2_TARGET inline __m256i HighShort(__m256i v) { return _mm256_srai_epi32(v, 16); }
+LENS_AVX512_TARGET inline __m512i LowShort(__m512i v) { return _mm512_srai_epi32(_mm512_slli_epi32(v, 16), 16); }
+LENS_AVX512_TARGET inline __m512i HighShort(__m512i v) { return _mm512_srai_epi32(v, 16); }
+
+// The 32-bit halves of two vectors of eight 64-bit words, as indices for a
+// two-source permute: the low halves of all sixteen words, and the high ones.
+struct WordHalves {
+  alignas(64) std::int32_t even[16];
+  alignas(64) std::int32_t odd[16];
+  constexpr WordHalves() : even{}, odd{} {
+    for (int i = 0; i < 16; ++i) {
+      even[i] = 2 * i;
+      odd[i] = 2 * i + 1;
+    }
+  }
+};
+constexpr WordHalves kWordHalves{};
+
 LENS_AVX2_TARGET inline void MixLanesAvx2(const SourceFrame& src, const MixLaneArrays& a,
                                           PIXEL_YC fill, int n) {
   const int* const base = reinterpret_cast<const int*>(src.pixels);
   const __m256i stride = _mm256_set1_epi32(src.stride);
   const __m256i one_short = _mm256_set1_epi32(1);
+  const __m256i four_shorts = _mm256_set1_epi32(4);
   const __m256 one = _mm256_set1_ps(1.0f);
   const __m256i zero = _mm256_setzero_si256();
   const __m256i fill_y = _mm256_set1_epi32(fill.y);
@@ -172,15 +197,45 @@ LENS_AVX2_TARGET inline void MixLanesAvx2(const SourceFrame& src, const MixLaneA
     const __m256i fill_lane = _mm256_cmpeq_epi32(
         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a.take + k)), zero);
     const __m256i sampled = _mm256_xor_si256(fill_lane, _mm256_set1_epi32(-1));
+    // Each tap's channels as int32 lanes (see MixLanesAvx512).
+    __m256i yv[4], cbv[4], crv[4];
+    const __m256i adjacent = _mm256_cmpeq_epi32(x1, _mm256_add_epi32(x0, one_short));
+    if (_mm256_movemask_epi8(adjacent) == -1) {
+      const __m256i halves = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+      const __m256i first_sampled = _mm256_cvtepi32_epi64(_mm256_castsi256_si128(sampled));
+      const __m256i second_sampled = _mm256_cvtepi32_epi64(_mm256_extracti128_si256(sampled, 1));
+      for (int row = 0; row < 2; ++row) {
+        const __m256i word = _mm256_add_epi32(_mm256_add_epi32(idx[2 * row], idx[2 * row]), idx[2 * row]);
+        const long long* const words = reinterpret_cast<const long long*>(base);
+        const __m256i first = _mm256_permutevar8x32_epi32(
+            _mm256_mask_i32gather_epi64(zero, words, _mm256_castsi256_si128(word), first_sampled, 2), halves);
+        const __m256i second = _mm256_permutevar8x32_epi32(
+            _mm256_mask_i32gather_epi64(zero, words, _mm256_extracti128_si256(word, 1), second_sampled, 2), halves);
+        const __m256i luma_blue = _mm256_permute2x128_si256(first, second, 0x20);
+        const __m256i red_luma = _mm256_permute2x128_si256(first, second, 0x31);
+        const __m256i right = _mm256_mask_i32gather_epi32(zero, base, _mm256_add_epi32(word, four_shorts), sampled, 2);
+        yv[2 * row] = LowShort(luma_blue);
+        cbv[2 * row] = HighShort(luma_blue);
+        crv[2 * row] = LowShort(red_luma);
+        yv[2 * row + 1] = HighShort(red_luma);
+        cbv[2 * row + 1] = LowShort(right);
+        crv[2 * row + 1] = HighShort(right);
+      }
+    } else {
+      for (int t = 0; t < 4; ++t) {
+        const __m256i word = _mm256_add_epi32(_mm256_add_epi32(idx[t], idx[t]), idx[t]);
+        const __m256i lo = _mm256_mask_i32gather_epi32(zero, base, word, sampled, 2);
+        const __m256i hi = _mm256_mask_i32gather_epi32(zero, base, _mm256_add_epi32(word, one_short), sampled, 2);
+        yv[t] = LowShort(lo);
+        cbv[t] = HighShort(lo);
+        crv[t] = HighShort(hi);
+      }
+    }
     __m256 y[4], cb[4], cr[4];
     for (int t = 0; t < 4; ++t) {
-      const __m256i word = _mm256_add_epi32(_mm256_add_epi32(idx[t], idx[t]), idx[t]);
-      const __m256i lo = _mm256_mask_i32gather_epi32(zero, base, word, sampled, 2);
-      const __m256i hi =
-          _mm256_mask_i32gather_epi32(zero, base, _mm256_add_epi32(word, one_short), sampled, 2);
-      y[t] = _mm256_cvtepi32_ps(_mm256_srai_epi32(_mm256_slli_epi32(lo, 16), 16));
-      cb[t] = _mm256_cvtepi32_ps(_mm256_srai_epi32(lo, 16));
-      cr[t] = _mm256_cvtepi32_ps(_mm256_srai_epi32(hi, 16));
+      y[t] = _mm256_cvtepi32_ps(yv[t]);
+      cb[t] = _mm256_cvtepi32_ps(cbv[t]);
+      cr[t] = _mm256_cvtepi32_ps(crv[t]);
     }
     const MixWeights<Float8> w =
         WeightsOf(Float8(_mm256_loadu_ps(a.fx + k)), Float8(_mm256_loadu_ps(a.fy + k)), Float8(one));
@@ -201,6 +256,7 @@ LENS_AVX512_TARGET inline void MixLanesAvx512(const SourceFrame& src, const MixL
   const void* const base = src.pixels;
   const __m512i stride = _mm512_set1_epi32(src.stride);
   const __m512i one_short = _mm512_set1_epi32(1);
+  const __m512i four_shorts = _mm512_set1_epi32(4);
   const __m512 one = _mm512_set1_ps(1.0f);
   const __m512i zero = _mm512_setzero_si512();
   const __m512i fill_y = _mm512_set1_epi32(fill.y);
@@ -219,15 +275,44 @@ LENS_AVX512_TARGET inline void MixLanesAvx512(const SourceFrame& src, const MixL
     // Only the sampled lanes are read (see MixLanesAvx2).
     const __m512i take = _mm512_loadu_si512(a.take + k);
     const __mmask16 sampled = _mm512_test_epi32_mask(take, take);
+    // Each tap's channels as int32 lanes.
+    __m512i yv[4], cbv[4], crv[4];
+    if (_mm512_cmpeq_epi32_mask(x1, _mm512_add_epi32(x0, one_short)) == 0xFFFF) {
+      // Each row's two taps are adjacent pixels of one row, 12 bytes: one
+      // 64-bit word at the left tap (its three channels and the right tap's
+      // luma) and one 32-bit word (the right tap's blue and red), all inside
+      // the two pixels.
+      for (int row = 0; row < 2; ++row) {
+        const __m512i word = _mm512_add_epi32(_mm512_add_epi32(idx[2 * row], idx[2 * row]), idx[2 * row]);
+        const __m512i first = _mm512_mask_i32gather_epi64(zero, static_cast<__mmask8>(sampled),
+                                                          _mm512_castsi512_si256(word), base, 2);
+        const __m512i second = _mm512_mask_i32gather_epi64(zero, static_cast<__mmask8>(sampled >> 8),
+                                                           _mm512_extracti64x4_epi64(word, 1), base, 2);
+        const __m512i luma_blue = _mm512_permutex2var_epi32(first, _mm512_load_si512(kWordHalves.even), second);
+        const __m512i red_luma = _mm512_permutex2var_epi32(first, _mm512_load_si512(kWordHalves.odd), second);
+        const __m512i right = _mm512_mask_i32gather_epi32(zero, sampled, _mm512_add_epi32(word, four_shorts), base, 2);
+        yv[2 * row] = LowShort(luma_blue);
+        cbv[2 * row] = HighShort(luma_blue);
+        crv[2 * row] = LowShort(red_luma);
+        yv[2 * row + 1] = HighShort(red_luma);
+        cbv[2 * row + 1] = LowShort(right);
+        crv[2 * row + 1] = HighShort(right);
+      }
+    } else {
+      for (int t = 0; t < 4; ++t) {
+        const __m512i word = _mm512_add_epi32(_mm512_add_epi32(idx[t], idx[t]), idx[t]);
+        const __m512i lo = _mm512_mask_i32gather_epi32(zero, sampled, word, base, 2);
+        const __m512i hi = _mm512_mask_i32gather_epi32(zero, sampled, _mm512_add_epi32(word, one_short), base, 2);
+        yv[t] = LowShort(lo);
+        cbv[t] = HighShort(lo);
+        crv[t] = HighShort(hi);
+      }
+    }
     __m512 y[4], cb[4], cr[4];
     for (int t = 0; t < 4; ++t) {
-      const __m512i word = _mm512_add_epi32(_mm512_add_epi32(idx[t], idx[t]), idx[t]);
-      const __m512i lo = _mm512_mask_i32gather_epi32(zero, sampled, word, base, 2);
-      const __m512i hi =
-          _mm512_mask_i32gather_epi32(zero, sampled, _mm512_add_epi32(word, one_short), base, 2);
-      y[t] = _mm512_cvtepi32_ps(_mm512_srai_epi32(_mm512_slli_epi32(lo, 16), 16));
-      cb[t] = _mm512_cvtepi32_ps(_mm512_srai_epi32(lo, 16));
-      cr[t] = _mm512_cvtepi32_ps(_mm512_srai_epi32(hi, 16));
+      y[t] = _mm512_cvtepi32_ps(yv[t]);
+      cb[t] = _mm512_cvtepi32_ps(cbv[t]);
+      cr[t] = _mm512_cvtepi32_ps(crv[t]);
     }
     const MixWeights<Float16> w =
         WeightsOf(Float16(_mm512_loadu_ps(a.fx + k)), Float16(_mm512_loadu_ps(a.fy + k)), Float16(one));
