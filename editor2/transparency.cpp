@@ -331,13 +331,62 @@ HOST_AVX2 bool ToPlanesRowAvx2(const PIXEL_RGBA* in, int w, bool premultiply, PI
   }
   return opaque;
 }
+
+// Premultiplied8 on sixteen lanes.
+HOST_AVX512 inline __m512i Premultiplied16(__m512i v, __m512i a) {
+  const __m512i p = _mm512_mullo_epi32(v, a);
+  const __m512i sign = _mm512_srai_epi32(p, 31);
+  const __m512i m = _mm512_add_epi32(_mm512_abs_epi32(p), _mm512_set1_epi32(127));
+  const __m512i factor = _mm512_set1_epi32(8421505);
+  const __m512i even = _mm512_srli_epi64(_mm512_mul_epu32(m, factor), 31);
+  const __m512i odd = _mm512_srli_epi64(_mm512_mul_epu32(_mm512_srli_epi64(m, 32), factor), 31);
+  const __m512i q = _mm512_mask_blend_epi32(0xAAAA, even, _mm512_slli_epi64(odd, 32));
+  return _mm512_sub_epi32(_mm512_xor_si512(q, sign), sign);
+}
+
+// ToPlanesRowAvx2 sixteen pixels at a time; the last pixels go to it.
+HOST_AVX512 bool ToPlanesRowAvx512(const PIXEL_RGBA* in, int w, bool premultiply, PIXEL_YC* colour,
+                                   PIXEL_YC* alpha) {
+  const __m512i opaque_alpha = _mm512_set1_epi32(static_cast<int>(0xFF000000u));
+  __m512i all = opaque_alpha;
+  int i = 0;
+  for (; i + 16 <= w; i += 16) {
+    const __m512i words = _mm512_loadu_si512(in + i);
+    const __m512i a = _mm512_srli_epi32(words, 24);
+    if (colour != nullptr) {
+      yc48::Yc48Lanes16 p = yc48::Yc48OfRgba16(words);
+      const bool opaque16 = _mm512_cmpeq_epi32_mask(_mm512_and_si512(words, opaque_alpha), opaque_alpha) == 0xFFFF;
+      if (premultiply && !opaque16) {
+        p.y = Premultiplied16(p.y, a);
+        p.cb = Premultiplied16(p.cb, a);
+        p.cr = Premultiplied16(p.cr, a);
+      }
+      yc48::StorePixels16(p, colour + i);
+    }
+    if (alpha != nullptr) {
+      const __m512i zero = _mm512_setzero_si512();
+      yc48::StorePixels16(yc48::Yc48Lanes16{_mm512_slli_epi32(a, 4), zero, zero}, alpha + i);
+    }
+    all = _mm512_and_si512(all, words);
+  }
+  const bool opaque = _mm512_cmpeq_epi32_mask(_mm512_and_si512(all, opaque_alpha), opaque_alpha) == 0xFFFF;
+  return ToPlanesRowAvx2(in + i, w - i, premultiply, colour != nullptr ? colour + i : nullptr,
+                         alpha != nullptr ? alpha + i : nullptr) &&
+         opaque;
+}
+
+// The widest of the two for this processor (HasAvx2() holds).
+bool ToPlanesRowVector(const PIXEL_RGBA* in, int w, bool premultiply, PIXEL_YC* colour, PIXEL_YC* alpha) {
+  if (HasAvx512()) return ToPlanesRowAvx512(in, w, premultiply, colour, alpha);
+  return ToPlanesRowAvx2(in, w, premultiply, colour, alpha);
+}
 #endif
 
 }  // namespace
 
 bool ToColourRow(const PIXEL_RGBA* in, int w, bool premultiply, PIXEL_YC* colour, PIXEL_YC* alpha) {
 #if HOST_HAS_AVX2
-  if (HasAvx2()) return ToPlanesRowAvx2(in, w, premultiply, colour, alpha);
+  if (HasAvx2()) return ToPlanesRowVector(in, w, premultiply, colour, alpha);
 #endif
   Channels c;
   bool opaque = true;
@@ -359,7 +408,7 @@ bool ToColourRow(const PIXEL_RGBA* in, int w, bool premultiply, PIXEL_YC* colour
 void ToAlphaRow(const PIXEL_RGBA* in, int w, PIXEL_YC* alpha) {
 #if HOST_HAS_AVX2
   if (HasAvx2()) {
-    ToPlanesRowAvx2(in, w, false, nullptr, alpha);
+    ToPlanesRowVector(in, w, false, nullptr, alpha);
     return;
   }
 #endif
@@ -401,7 +450,7 @@ void FromIndexRow(const PIXEL_YC* marks, int w, const PIXEL_RGBA* rgba, std::siz
       // colour is the colour), then the fill's colour and mark.
       PIXEL_RGBA pixels[kChunk];
       std::memcpy(pixels, words, sizeof(std::uint32_t) * static_cast<std::size_t>(n));
-      ToPlanesRowAvx2(pixels, n, premultiply, colour, alpha);
+      ToPlanesRowVector(pixels, n, premultiply, colour, alpha);
       for (int i = 0; i < n; ++i) {
         if (sampled[i] != 0) continue;
         colour[i] = marks[c0 + i];

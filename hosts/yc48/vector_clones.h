@@ -28,6 +28,13 @@ inline bool HasAvx2() {
   static const bool has = lens::ChooseKernelSet() != lens::KernelSet::Baseline;
   return has;
 }
+// The processor has AVX-512 (F, DQ, VL, BW) and LENS_KERNELS leaves the
+// widest copy: the row kernels that have a sixteen-pixel AVX-512 form.
+#define HOST_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq")))
+inline bool HasAvx512() {
+  static const bool has = lens::ChooseKernelSet() == lens::KernelSet::Avx512;
+  return has;
+}
 #else
 #define HOST_HAS_AVX2 0
 #endif
