@@ -172,6 +172,16 @@ inline bool AllOpaqueSamples(const std::uint32_t* words, const std::int32_t* sam
 #if HOST_HAS_AVX2
 // Output words of the whole groups of sixteen pixels of n (rgba_lanes.h);
 // returns how many pixels it wrote.
+HOST_AVX512 int RgbaWordsAvx512(const PIXEL_YC* yc, const std::int32_t* alpha8, int n, PIXEL_RGBA* out) {
+  int i = 0;
+  for (; i + 32 <= n; i += 32) {
+    const __m512i alpha = _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvtepi32_epi16(_mm512_loadu_si512(alpha8 + i))),
+                                             _mm512_cvtepi32_epi16(_mm512_loadu_si512(alpha8 + i + 16)), 1);
+    yc48::RgbaOfYc48x32(yc + i, alpha, reinterpret_cast<std::uint32_t*>(out + i));
+  }
+  return i;
+}
+
 HOST_AVX2 int RgbaWordsAvx2(const PIXEL_YC* yc, const std::int32_t* alpha8, int n, PIXEL_RGBA* out) {
   int i = 0;
   for (; i + 16 <= n; i += 16) {
@@ -247,7 +257,8 @@ void FinishChunk(const PIXEL_YC* colour, const PIXEL_YC* alpha, int n, Fill fill
   }
   int words = 0;
 #if HOST_HAS_AVX2
-  if (HasAvx2()) words = RgbaWordsAvx2(yc, c.a, m, out);
+  if (HasAvx512()) words = RgbaWordsAvx512(yc, c.a, m, out);
+  if (HasAvx2()) words += RgbaWordsAvx2(yc + words, c.a + words, m - words, out + words);
 #endif
   yc48::Yc48RowToRgb(yc + words, m - words, c.r, c.g, c.b);
   for (int i = words; i < m; ++i) {

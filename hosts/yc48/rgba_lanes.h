@@ -212,6 +212,68 @@ YC48_LANES512 void StorePixels16(const Yc48Lanes16& p, PIXEL_YC* out) {
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 64), _mm512_castsi512_si256(tail));
 }
 
+// Word indices for the channels of 32 pixels spread over three vectors of
+// 32 words (96 words, channel ch of pixel i at word 3 i + ch): `pair` picks
+// from the first two (indices 0..63), `third` from the third; `in_third`
+// marks the pixels whose word lies there.
+struct ChannelGather {
+  alignas(64) short pair[3][32];
+  alignas(64) short third[3][32];
+  unsigned in_third[3];
+  constexpr ChannelGather() : pair{}, third{}, in_third{} {
+    for (int ch = 0; ch < 3; ++ch) {
+      for (int i = 0; i < 32; ++i) {
+        const int word = 3 * i + ch;
+        pair[ch][i] = static_cast<short>(word < 64 ? word : 0);
+        third[ch][i] = static_cast<short>(word < 64 ? 0 : word - 64);
+        if (word >= 64) in_third[ch] |= 1u << i;
+      }
+    }
+  }
+};
+constexpr ChannelGather kChannelGather{};
+
+// RgbChannel16 on 32 shorts.
+YC48_LANES512 __m512i RgbChannel32(__m512i y, __m512i t) {
+  const __m512i weights = _mm512_set1_epi32(255 | 1024 << 16);
+  const __m512i low = _mm512_srai_epi32(_mm512_madd_epi16(_mm512_unpacklo_epi16(y, t), weights), 12);
+  const __m512i high = _mm512_srai_epi32(_mm512_madd_epi16(_mm512_unpackhi_epi16(y, t), weights), 12);
+  return _mm512_min_epi16(_mm512_max_epi16(_mm512_packs_epi32(low, high), _mm512_setzero_si512()),
+                          _mm512_set1_epi16(255));
+}
+
+// RgbaOfYc48x16 on 32 pixels; `alpha`: 32 shorts in pixel order, each 0..255.
+YC48_LANES512 void RgbaOfYc48x32(const PIXEL_YC* in, __m512i alpha, std::uint32_t* out) {
+  const char* const base = reinterpret_cast<const char*>(in);
+  const __m512i a = _mm512_loadu_si512(base);
+  const __m512i b = _mm512_loadu_si512(base + 64);
+  const __m512i c = _mm512_loadu_si512(base + 128);
+  __m512i channel[3];
+  for (int ch = 0; ch < 3; ++ch) {
+    const __m512i from_pair = _mm512_permutex2var_epi16(a, _mm512_load_si512(kChannelGather.pair[ch]), b);
+    channel[ch] = _mm512_mask_permutexvar_epi16(from_pair, kChannelGather.in_third[ch],
+                                                _mm512_load_si512(kChannelGather.third[ch]), c);
+  }
+  const __m512i y = channel[0];
+  const __m512i cb = channel[1];
+  const __m512i cr = channel[2];
+  const __m512i three = _mm512_set1_epi16(3);
+  const __m512i red = RgbChannel32(y, _mm512_add_epi16(_mm512_mulhi_epi16(cr, _mm512_set1_epi16(22881)), three));
+  const __m512i green = RgbChannel32(
+      y, _mm512_add_epi16(_mm512_add_epi16(_mm512_mulhi_epi16(cb, _mm512_set1_epi16(-5616)),
+                                           _mm512_mulhi_epi16(cr, _mm512_set1_epi16(-11655))),
+                          three));
+  const __m512i blue = RgbChannel32(y, _mm512_add_epi16(_mm512_mulhi_epi16(cb, _mm512_set1_epi16(28919)), three));
+  const __m512i rg = _mm512_or_si512(red, _mm512_slli_epi16(green, 8));
+  const __m512i ba = _mm512_or_si512(blue, _mm512_slli_epi16(alpha, 8));
+  // Per 128-bit lane L (pixels 8 L .. 8 L + 7): pixels 8 L .. 8 L + 3 in
+  // the low words, the next four in the high ones.
+  const __m512i low = _mm512_unpacklo_epi16(rg, ba);
+  const __m512i high = _mm512_unpackhi_epi16(rg, ba);
+  _mm512_storeu_si512(out, _mm512_permutex2var_epi64(low, _mm512_setr_epi64(0, 1, 8, 9, 2, 3, 10, 11), high));
+  _mm512_storeu_si512(out + 16, _mm512_permutex2var_epi64(low, _mm512_setr_epi64(4, 5, 12, 13, 6, 7, 14, 15), high));
+}
+
 #undef YC48_LANES512
 #undef YC48_LANES
 
