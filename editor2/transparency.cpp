@@ -170,8 +170,8 @@ inline bool AllOpaqueSamples(const std::uint32_t* words, const std::int32_t* sam
 }
 
 #if HOST_HAS_AVX2
-// Output words of the whole groups of sixteen pixels of n (rgba_lanes.h);
-// returns how many pixels it wrote.
+// Output words of the whole groups of 32 (AVX-512) or sixteen (AVX2)
+// pixels of n (rgba_lanes.h); each returns how many pixels it wrote.
 HOST_AVX512 int RgbaWordsAvx512(const PIXEL_YC* yc, const std::int32_t* alpha8, int n, PIXEL_RGBA* out) {
   int i = 0;
   for (; i + 32 <= n; i += 32) {

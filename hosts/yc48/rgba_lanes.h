@@ -1,14 +1,17 @@
 // 8-bit RGBA and YC48 with AVX2, both ways, eight or sixteen pixels at a
-// time: the hand-written row kernels of the hosts that exchange RGBA frames.
-// Compiled where HOST_HAS_AVX2 (vector_clones.h) and run only when
-// HasAvx2(). Every integer is the editor's (colour.h).
+// time, and with AVX-512 sixteen or 32: the hand-written row kernels of the
+// hosts that exchange RGBA frames. Compiled where HOST_HAS_AVX2
+// (vector_clones.h) and run only when HasAvx2() (HasAvx512() for the
+// AVX-512 ones, which do the same arithmetic on twice the lanes). Every
+// integer is the editor's (colour.h).
 //
 // RGBA to YC48: each term (c * x + k) >> 10 of RgbToYc48 is one multiply-add
 // of the 16-bit pair (x, 1) with (c, k): vpmaddwd forms c * x + k exactly in
 // 32 bits (|c| <= 9655, x <= 255, k <= 646), and the arithmetic shift floors
 // it as `>>` does. Channels leave as shorts through a saturating pack, which
 // is the plain narrowing for every value below 2^15 in magnitude
-// (RgbToYc48 gives -2048..4096; StorePixels8's callers stay in that range).
+// (RgbToYc48 gives -2048..4096; the callers of StorePixels8 and of
+// StorePixels16, whose narrowing saturates the same way, stay in that range).
 //
 // YC48 to RGBA: each chroma term (c * v) >> 16 of Yc48ToRgb is the high half
 // of a 16 x 16-bit product (vpmulhw), which is exactly that shift of the
