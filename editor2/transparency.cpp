@@ -222,6 +222,29 @@ HOST_AVX2 void FinishAvx2x16(const PIXEL_YC* colour, const PIXEL_YC* alpha, int 
   yc48::RgbaOfChannels16(_mm256_and_si256(y, keep), _mm256_and_si256(cb, keep), _mm256_and_si256(cr, keep), a,
                          reinterpret_cast<std::uint32_t*>(out));
 }
+
+// FinishAvx2x16 on 32 pixels, with masks for the verdicts.
+HOST_AVX512 void FinishAvx512x32(const PIXEL_YC* colour, const PIXEL_YC* alpha, int fill_alpha, bool divide,
+                                 PIXEL_RGBA* out) {
+  __m512i y, cb, cr, mark_y, mark_cb, mark_cr;
+  yc48::LoadYc48x32(colour, &y, &cb, &cr);
+  yc48::LoadYc48x32(alpha, &mark_y, &mark_cb, &mark_cr);
+  const __m512i zero = _mm512_setzero_si512();
+  const __mmask32 uncovered = _mm512_cmpneq_epi16_mask(_mm512_or_si512(mark_cb, mark_cr), zero);
+  const __m512i scaled = _mm512_min_epi16(_mm512_max_epi16(mark_y, zero), _mm512_set1_epi16(kOpaqueScaled));
+  const __m512i own = _mm512_srli_epi16(_mm512_add_epi16(scaled, _mm512_set1_epi16(kAlphaScale / 2)), 4);
+  const __m512i a = _mm512_mask_blend_epi16(uncovered, own, _mm512_set1_epi16(static_cast<short>(fill_alpha)));
+  const __mmask32 translucent = ~uncovered & _mm512_cmpgt_epi16_mask(_mm512_set1_epi16(kOpaqueScaled), mark_y);
+  if (divide && translucent != 0) {
+    const Divisors32 divisor = DivisorsOf32(_mm512_max_epi16(scaled, _mm512_set1_epi16(1)));
+    y = _mm512_mask_blend_epi16(uncovered, Unpremultiplied32(y, divisor), y);
+    cb = _mm512_mask_blend_epi16(uncovered, Unpremultiplied32(cb, divisor), cb);
+    cr = _mm512_mask_blend_epi16(uncovered, Unpremultiplied32(cr, divisor), cr);
+  }
+  const __mmask32 keep = _mm512_cmpneq_epi16_mask(a, zero);
+  yc48::RgbaOfChannels32(_mm512_maskz_mov_epi16(keep, y), _mm512_maskz_mov_epi16(keep, cb),
+                         _mm512_maskz_mov_epi16(keep, cr), a, reinterpret_cast<std::uint32_t*>(out));
+}
 #endif
 
 // Whether a covered pixel of the alpha plane is below 255.
@@ -236,6 +259,9 @@ void FinishChunk(const PIXEL_YC* colour, const PIXEL_YC* alpha, int n, Fill fill
   const int fill_alpha = fill == Fill::kTransparent ? 0 : 255;
   int done = 0;
 #if HOST_HAS_AVX2
+  if (alpha != nullptr && HasAvx512()) {
+    for (; done + 32 <= n; done += 32) FinishAvx512x32(colour + done, alpha + done, fill_alpha, divide, out + done);
+  }
   if (alpha != nullptr && HasAvx2()) {
     for (; done + 16 <= n; done += 16) FinishAvx2x16(colour + done, alpha + done, fill_alpha, divide, out + done);
   }

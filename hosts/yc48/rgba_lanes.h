@@ -31,6 +31,7 @@
 // GCC 12 warns inside its own AVX-512 headers (their "undefined" vectors).
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #include <immintrin.h>
 #pragma GCC diagnostic pop
 
@@ -245,8 +246,8 @@ YC48_LANES512 __m512i RgbChannel32(__m512i y, __m512i t) {
                           _mm512_set1_epi16(255));
 }
 
-// RgbaOfYc48x16 on 32 pixels; `alpha`: 32 shorts in pixel order, each 0..255.
-YC48_LANES512 void RgbaOfYc48x32(const PIXEL_YC* in, __m512i alpha, std::uint32_t* out) {
+// 32 YC48 pixels as three channels of 32 shorts, in pixel order.
+YC48_LANES512 void LoadYc48x32(const PIXEL_YC* in, __m512i* y, __m512i* cb, __m512i* cr) {
   const char* const base = reinterpret_cast<const char*>(in);
   const __m512i a = _mm512_loadu_si512(base);
   const __m512i b = _mm512_loadu_si512(base + 64);
@@ -257,9 +258,14 @@ YC48_LANES512 void RgbaOfYc48x32(const PIXEL_YC* in, __m512i alpha, std::uint32_
     channel[ch] = _mm512_mask_permutexvar_epi16(from_pair, kChannelGather.in_third[ch],
                                                 _mm512_load_si512(kChannelGather.third[ch]), c);
   }
-  const __m512i y = channel[0];
-  const __m512i cb = channel[1];
-  const __m512i cr = channel[2];
+  *y = channel[0];
+  *cb = channel[1];
+  *cr = channel[2];
+}
+
+// RgbaOfChannels16 on 32 pixels; `alpha`: 32 shorts in pixel order, each
+// 0..255.
+YC48_LANES512 void RgbaOfChannels32(__m512i y, __m512i cb, __m512i cr, __m512i alpha, std::uint32_t* out) {
   const __m512i three = _mm512_set1_epi16(3);
   const __m512i red = RgbChannel32(y, _mm512_add_epi16(_mm512_mulhi_epi16(cr, _mm512_set1_epi16(22881)), three));
   const __m512i green = RgbChannel32(
@@ -275,6 +281,13 @@ YC48_LANES512 void RgbaOfYc48x32(const PIXEL_YC* in, __m512i alpha, std::uint32_
   const __m512i high = _mm512_unpackhi_epi16(rg, ba);
   _mm512_storeu_si512(out, _mm512_permutex2var_epi64(low, _mm512_setr_epi64(0, 1, 8, 9, 2, 3, 10, 11), high));
   _mm512_storeu_si512(out + 16, _mm512_permutex2var_epi64(low, _mm512_setr_epi64(4, 5, 12, 13, 6, 7, 14, 15), high));
+}
+
+// RgbaOfYc48x16 on 32 pixels; `alpha` as above.
+YC48_LANES512 void RgbaOfYc48x32(const PIXEL_YC* in, __m512i alpha, std::uint32_t* out) {
+  __m512i y, cb, cr;
+  LoadYc48x32(in, &y, &cb, &cr);
+  RgbaOfChannels32(y, cb, cr, alpha, out);
 }
 
 #undef YC48_LANES512

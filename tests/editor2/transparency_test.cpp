@@ -107,12 +107,20 @@ TEST(Transparency, RoundingIsExactOverTheWholeRange) {
 }
 
 #if HOST_HAS_AVX2
-// Sixteen quotients of the finishing kernel's lanes, each over its own divisor.
-HOST_AVX2 void VectorQuotients(const short* v, const short* scaled, short* out) {
-  const __m256i q =
-      editor2::Unpremultiplied16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v)),
-                                 editor2::DivisorsOf(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(scaled))));
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), q);
+// 32 quotients of the finishing kernels' lanes, each over its own divisor:
+// two groups of sixteen AVX2 lanes, or where AVX-512 runs one group of 32.
+HOST_AVX2 void VectorQuotientsAvx2(const short* v, const short* scaled, short* out) {
+  for (int g = 0; g < 32; g += 16) {
+    const __m256i q = editor2::Unpremultiplied16(
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + g)),
+        editor2::DivisorsOf(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(scaled + g))));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + g), q);
+  }
+}
+
+HOST_AVX512 void VectorQuotientsAvx512(const short* v, const short* scaled, short* out) {
+  _mm512_storeu_si512(out, editor2::Unpremultiplied32(_mm512_loadu_si512(v),
+                                                      editor2::DivisorsOf32(_mm512_loadu_si512(scaled))));
 }
 
 // The lanes take the reciprocal of each divisor once and multiply: the same
@@ -120,17 +128,18 @@ HOST_AVX2 void VectorQuotients(const short* v, const short* scaled, short* out) 
 // Every lane meets every divisor, the lanes of one group different ones.
 TEST(Transparency, VectorQuotientsAreTheDivision) {
   if (!HasAvx2()) GTEST_SKIP() << "the AVX2 kernels do not run here";
+  const auto quotients = HasAvx512() ? VectorQuotientsAvx512 : VectorQuotientsAvx2;
   std::vector<short> values;
   for (int v = -32768; v < -31744; ++v) values.push_back(static_cast<short>(v));
   for (int v = -8000; v <= 8000; ++v) values.push_back(static_cast<short>(v));
   for (int v = 31744; v <= 32767; ++v) values.push_back(static_cast<short>(v));
-  while (values.size() % 16 != 0) values.push_back(0);
-  short divisors[16], q[16];
+  while (values.size() % 32 != 0) values.push_back(0);
+  short divisors[32], q[32];
   for (int s = 0; s < editor2::kOpaqueScaled; ++s) {
-    for (int k = 0; k < 16; ++k) divisors[k] = static_cast<short>((s + 257 * k) % editor2::kOpaqueScaled + 1);
-    for (std::size_t i = 0; i < values.size(); i += 16) {
-      VectorQuotients(&values[i], divisors, q);
-      for (int k = 0; k < 16; ++k) {
+    for (int k = 0; k < 32; ++k) divisors[k] = static_cast<short>((s + 257 * k) % editor2::kOpaqueScaled + 1);
+    for (std::size_t i = 0; i < values.size(); i += 32) {
+      quotients(&values[i], divisors, q);
+      for (int k = 0; k < 32; ++k) {
         ASSERT_EQ(q[k], editor2::Unpremultiplied(values[i + k], divisors[k])) << values[i + k] << " / " << divisors[k];
       }
     }
