@@ -143,7 +143,7 @@ struct MirroredRowPairs {
     }
   }
 
-  // The lanes the spans leave, gathered from several batches of a row pair:
+  // The lanes the spans leave, gathered from the batches of a row pair:
   // each one's output, column offset and quadrant.
   struct Rest {
     PixelBatch batch;
@@ -152,7 +152,9 @@ struct MirroredRowPairs {
   };
 
   // Pairs j0 .. j0 + n - 1 by spans; the lanes they leave go to `rest`,
-  // which runs whenever it could not take another batch's. A block whose
+  // which runs when it is full and at the end of the row pair (a few lanes
+  // a batch: run each time, its set-up would cost more than their pixels).
+  // Their fill is written first, their pixels after. A block whose
   // spans would leave too many goes the batched pipeline's way whole.
   template <KernelSet set>
   static void RunSpans(const Setup& f, const PinholePanorama& spans, PixelBatch& batch, Rest& rest, float oy,
@@ -177,8 +179,8 @@ struct MirroredRowPairs {
     }
     // (The lanes left get the fill here, and their pixels from the rest.)
     WritePlaced<set, Nearest>(batch, frame.src, FillOf(frame.options));
-    if (rest.batch.n > kBatchLanes - 4 * n) RunRest<set>(f, rest, oy, oy_squared);
     ForEachSetLane(batch.redo, batch.n, [&](int lane) {
+      if (rest.batch.n == kBatchLanes) RunRest<set>(f, rest, oy, oy_squared);
       const int r = rest.batch.n++;
       const int k = lane / n;
       rest.batch.out[r] = batch.out[lane];

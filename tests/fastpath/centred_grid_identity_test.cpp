@@ -126,6 +126,7 @@ TEST(CentredGridIdentity, TinyOddAndLargerSizes) {
       {600, 40, 600, 40, 0},  // several batches per row pair
       {384, 216, 384, 216, 0},
       {1920, 960, 1920, 960, 240},  // a larger panorama than the output (480 x 240)
+      {16384, 2, 16384, 2, 0},  // rows long enough to leave more lanes than a batch holds
   };
   const GridControls c{1800, 3600, 1000, 150, 300, -200, 0, 0};
   std::uint32_t seed = 100;
