@@ -72,24 +72,27 @@ inline void WritePlaced(const PixelBatch& b, const SourceFrame& src, PIXEL_YC fi
   if (Sampler::kBilinear) {
     MixLanes<set>(src, b.MixArrays(), fill, n);
   } else {
-    // A pointer chosen per lane and a six-byte copy: a selected PIXEL_YC
-    // goes through the stack. The source lines are asked for kPrefetchLanes
-    // lanes ahead of their copies (the first ones before the copies start):
-    // the loads of the copies alone keep too few of their cache misses in
-    // flight at once. A fill lane asks for pixel 0.
-    const PIXEL_YC* const pixels = src.pixels;
+    // Each lane's address first, in a vector loop (as integers: a select of
+    // pointers stays scalar); a fill lane reads the fill. Then a copy of a
+    // few instructions a lane. The source lines are asked for
+    // kPrefetchLanes lanes ahead of their copies (the first ones before the
+    // copies start): the loads of the copies alone keep too few of their
+    // cache misses in flight at once.
+    const std::uintptr_t pixels = reinterpret_cast<std::uintptr_t>(src.pixels);
+    const std::uintptr_t fill_pixel = reinterpret_cast<std::uintptr_t>(&fill);
     const std::int32_t* __restrict source = b.source;
-    PIXEL_YC* const* __restrict out = b.out;
-    const auto ask = [&](int k) {
-      const std::int32_t index = source[k];
-      __builtin_prefetch(pixels + (index >= 0 ? index : 0));
-    };
-    for (int k = 0; k < n && k < kPrefetchLanes; ++k) ask(k);
+    std::uintptr_t from_at[kBatchLanes];
     for (int k = 0; k < n; ++k) {
-      if (k + kPrefetchLanes < n) ask(k + kPrefetchLanes);
       const std::int32_t index = source[k];
-      const PIXEL_YC* const from = index >= 0 ? pixels + index : &fill;
-      std::memcpy(out[k], from, sizeof(PIXEL_YC));
+      const std::uintptr_t offset = static_cast<std::uintptr_t>(static_cast<std::intptr_t>(index)) * sizeof(PIXEL_YC);
+      from_at[k] = index >= 0 ? pixels + offset : fill_pixel;
+    }
+    PIXEL_YC* const* __restrict out = b.out;
+    const auto from = [&](int k) { return reinterpret_cast<const PIXEL_YC*>(from_at[k]); };
+    for (int k = 0; k < n && k < kPrefetchLanes; ++k) __builtin_prefetch(from(k));
+    for (int k = 0; k < n; ++k) {
+      if (k + kPrefetchLanes < n) __builtin_prefetch(from(k + kPrefetchLanes));
+      std::memcpy(out[k], from(k), sizeof(PIXEL_YC));
     }
   }
 }
