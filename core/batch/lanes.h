@@ -45,22 +45,24 @@ inline bool AnyLaneSet(const std::int32_t* flags, int n) {
 // returns how many there were: for the nearest sampler's quick passes, which
 // leave a few lanes in most batches (where a pass leaves none in most, one
 // AnyLaneSet over the batch before a plain loop costs less). The flags are
-// tested sixteen at a time and only a block with a flag set is walked lane
-// by lane; a test of every flag would cost more than the redoing.
+// gathered sixteen at a time into the bits of a word (a loop that becomes a
+// vector comparison), and the set bits are visited in order: no test of a
+// single flag, whose branch the processor could not predict.
 template <typename RedoLane>
 inline int ForEachSetLane(const std::int32_t* flags, int n, RedoLane&& redo_lane) {
   constexpr int kBlock = 16;
   int count = 0;
   for (int base = 0; base < n; base += kBlock) {
-    const int end = n - base < kBlock ? n : base + kBlock;
+    const int end = n - base < kBlock ? n - base : kBlock;
     // (A full block with the constant length, so that the compiler drops
     // the loop's count and bounds checks.)
-    const bool any =
-        end - base == kBlock ? AnyLaneSet(flags + base, kBlock) : AnyLaneSet(flags + base, end - base);
+    const bool any = end == kBlock ? AnyLaneSet(flags + base, kBlock) : AnyLaneSet(flags + base, end);
     if (!any) continue;
-    for (int k = base; k < end; ++k) {
-      if (flags[k] == 0) continue;
-      redo_lane(k);
+    std::uint32_t bits = 0;
+    for (int k = 0; k < end; ++k) bits |= static_cast<std::uint32_t>(flags[base + k] != 0) << k;
+    while (bits != 0) {
+      redo_lane(base + __builtin_ctz(bits));
+      bits &= bits - 1;
       ++count;
     }
   }
