@@ -59,15 +59,6 @@ constexpr int kSpanPixels = 8;
 // Pairs of a mirrored batch: four lanes each.
 constexpr int kQuadrantLanes = kBatchLanes / 4;
 
-// The boxes of the lanes of a mirrored batch of n pairs: lane k n + g is
-// quadrant k (X negated for odd k, Y for k >= 2) of the pair at the offset
-// u = j0 + g + 0.5. ok = 0 where no box is proven.
-struct PositionBoxes {
-  float x_lo[kBatchLanes], x_hi[kBatchLanes];
-  float y_lo[kBatchLanes], y_hi[kBatchLanes];
-  std::int32_t ok[kBatchLanes];
-};
-
 // A block of pairs, u in [j0 + 0.5, j0 + 0.5 + L * spans], and the bounds
 // over all of it, per quadrant: the affine axis, num and den (A u + B), the
 // error's constant part and the chord bound's factor K / 2, how far the
@@ -178,8 +169,10 @@ inline double ExpectedLeft(const SpanBlock& block) {
 // boxes would cost more than they save.
 constexpr double kSpansGiveUp = 0.05;
 
-// The boxes of the block's lanes, each span with its chord. (Plain loops
-// over arrays, across the ends, the spans and a span's lanes: vector code.)
+// The boxes of the block's lanes, each span with its chord: lane k n + g is
+// quadrant k (X negated for odd k, Y for k >= 2) of the pair at the offset
+// u = j0 + g + 0.5. (Plain loops over arrays, across the ends, the spans
+// and a span's lanes: vector code.)
 inline void PinholeSpanBoxes(const PinholePanorama& p, const SpanBlock& block, PositionBoxes& boxes) {
   constexpr int L = kSpanPixels;
   constexpr int kEnds = kQuadrantLanes / L + 1;
@@ -304,37 +297,17 @@ inline void PinholeSpanBoxes(const PinholePanorama& p, const SpanBlock& block, P
 // The 4 n lanes of a mirrored batch of the pairs j0 .. j0 + n - 1 (n <=
 // kQuadrantLanes): the source pixel where the box decides it (b.source,
 // b.redo = 0), otherwise b.source = -1 and b.redo = 1. False, with nothing
-// written, where the boxes are expected to leave more than kSpansGiveUp.
+// written, where the boxes are expected to leave more than kSpansGiveUp. A
+// lane left reads nothing here: the rest writes it.
 template <typename View>
 inline bool PlacePinholeSpans(PixelBatch& b, int n, std::int32_t j0, float yf, const PinholePanorama& p,
                               const SourceFrame& source, const SampleOptions& sample_options) {
   const SpanBlock block = SpanBlockOf(p, j0, n, yf);
   if (!(ExpectedLeft(block) <= kSpansGiveUp)) return false;
   const SampleOptions options{false, sample_options.green_back, true};
-  const SourceFrame src = source;
   PositionBoxes boxes;
   PinholeSpanBoxes(p, block, boxes);
-  const int lanes = 4 * n;
-  std::int32_t* __restrict source_lo = b.source;
-  std::int32_t* __restrict source_hi = b.source_hi;
-  std::int32_t* __restrict redo = b.redo;
-  for (int g = 0; g < lanes; ++g) {
-    const AdmittedPosition lo =
-        AdmitPosition<View, float>(src, SourcePoint{boxes.x_lo[g], boxes.y_lo[g], false}, options, true);
-    const AdmittedPosition hi =
-        AdmitPosition<View, float>(src, SourcePoint{boxes.x_hi[g], boxes.y_hi[g], false}, options, true);
-    source_lo[g] = PlaceLane<View, Nearest>(lo, src, options).source;
-    source_hi[g] = PlaceLane<View, Nearest>(hi, src, options).source;
-  }
-  // (A separate loop, as in the quick passes: the index comparisons joined
-  // to the float ones above keep the loop scalar.) A lane left reads
-  // nothing here: the rest writes it.
-  for (int g = 0; g < lanes; ++g) {
-    const std::int32_t lo = source_lo[g];
-    const bool decided = (boxes.ok[g] != 0) & (lo >= 0) & (lo == source_hi[g]);
-    source_lo[g] = decided ? lo : -1;
-    redo[g] = decided ? 0 : 1;
-  }
+  ChooseBoxPixels<View>(boxes, 4 * n, source, options, b.source, b.redo, b.near_frame);
   return true;
 }
 

@@ -62,6 +62,60 @@ inline void StorePlace(PixelBatch& b, int k, const LanePlace& place) {
   }
 }
 
+// Lanes whose source positions are known to lie within boxes [x_lo, x_hi] x
+// [y_lo, y_hi]; ok = 0 where no box is proven.
+struct PositionBoxes {
+  float x_lo[kBatchLanes], x_hi[kBatchLanes];
+  float y_lo[kBatchLanes], y_hi[kBatchLanes];
+  std::int32_t ok[kBatchLanes];
+};
+
+// The nearest pixel of lanes 0 .. n - 1 of `boxes`: source[k] the pixel and
+// redo[k] = 0 where the box decides it, otherwise source[k] = -1 and
+// redo[k] = 1; `edge` is scratch. The view's in-range test and pixel choice
+// never decrease as a coordinate grows, so a box whose two corners give one
+// pixel gives it at every point. Within [0, W) x [0, H) (after the half-pixel
+// shift of pixel centres, in float as the view does it) both are a plain
+// truncation: the test admits the position, x < W needs no wrap, and a y in
+// (H - 1, H) is clamped to H - 1, its truncation. So most boxes are decided
+// by four conversions; the few that reach beyond take their corners through
+// the view's own test and choice.
+template <typename View>
+inline void ChooseBoxPixels(const PositionBoxes& boxes, int n, const SourceFrame& src, const SampleOptions& options,
+                            std::int32_t* __restrict source, std::int32_t* __restrict redo,
+                            std::int32_t* __restrict edge) {
+  const float shift = View::kPixels.convention == PixelConvention::PixelCentre ? 0.5f : 0.0f;
+  const float W = static_cast<float>(src.w);
+  const float H = static_cast<float>(src.h);
+  const std::int32_t stride = src.stride;
+  for (int k = 0; k < n; ++k) {
+    const float x_lo = boxes.x_lo[k] + shift, x_hi = boxes.x_hi[k] + shift;
+    const float y_lo = boxes.y_lo[k] + shift, y_hi = boxes.y_hi[k] + shift;
+    const bool inside = (x_lo >= 0.0f) & (x_hi < W) & (y_lo >= 0.0f) & (y_hi < H);
+    // (Zero outside, so that every conversion is in range.)
+    const std::int32_t column_lo = static_cast<std::int32_t>(inside ? x_lo : 0.0f);
+    const std::int32_t column_hi = static_cast<std::int32_t>(inside ? x_hi : 0.0f);
+    const std::int32_t row_lo = static_cast<std::int32_t>(inside ? y_lo : 0.0f);
+    const std::int32_t row_hi = static_cast<std::int32_t>(inside ? y_hi : 0.0f);
+    const bool ok = boxes.ok[k] != 0;
+    const bool decided = ok & inside & (column_lo == column_hi) & (row_lo == row_hi);
+    source[k] = decided ? row_lo * stride + column_lo : -1;
+    redo[k] = decided ? 0 : 1;
+    edge[k] = (ok & !inside) ? 1 : 0;
+  }
+  ForEachSetLane(edge, n, [&](int k) {
+    const AdmittedPosition lo =
+        AdmitPosition<View, float>(src, SourcePoint{boxes.x_lo[k], boxes.y_lo[k], false}, options, true);
+    const AdmittedPosition hi =
+        AdmitPosition<View, float>(src, SourcePoint{boxes.x_hi[k], boxes.y_hi[k], false}, options, true);
+    const std::int32_t pixel_lo = PlaceLane<View, Nearest>(lo, src, options).source;
+    const std::int32_t pixel_hi = PlaceLane<View, Nearest>(hi, src, options).source;
+    const bool decided = (pixel_lo >= 0) & (pixel_lo == pixel_hi);
+    source[k] = decided ? pixel_lo : -1;
+    redo[k] = decided ? 0 : 1;
+  });
+}
+
 // How far ahead of its copy a nearest lane's source line is asked for.
 constexpr int kPrefetchLanes = 48;
 

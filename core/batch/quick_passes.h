@@ -53,9 +53,9 @@ inline void PlaceNearestQuick(PixelBatch& b, const ViewRotation& view_rotation, 
   const float* __restrict Zc = b.Zc;
   const float* __restrict Zs = b.Zs;
   const std::int32_t* __restrict admit = b.admit;
-  std::int32_t* __restrict source_lo = b.source;
-  std::int32_t* __restrict source_hi = b.source_hi;
   std::int32_t* __restrict redo = b.redo;
+  if (n <= 0) return;
+  PositionBoxes boxes;
   for (int k = 0; k < n; ++k) {
     const QuickAngles e = EstimateAnglesF(View::Turn(X[k], Y[k], Zc[k], Zs[k], rotation, true));
     const float phi = e.phi < 0.0f ? e.phi + two_pi : e.phi;
@@ -63,22 +63,21 @@ inline void PlaceNearestQuick(PixelBatch& b, const ViewRotation& view_rotation, 
     const float y = e.theta * y_scale;
     const float margin_x = x * kQuickPositionMargin;
     const float margin_y = y * kQuickPositionMargin;
-    const bool admit_lane = !masked || admit[k] != 0;
-    const AdmittedPosition lo =
-        AdmitPosition<View, float>(src, SourcePoint{x - margin_x, y - margin_y, false}, options, admit_lane);
-    const AdmittedPosition hi =
-        AdmitPosition<View, float>(src, SourcePoint{x + margin_x, y + margin_y, false}, options, admit_lane);
-    source_lo[k] = PlaceLane<View, Nearest>(lo, src, options).source;
-    source_hi[k] = PlaceLane<View, Nearest>(hi, src, options).source;
-    redo[k] = e.defined ^ 1;
+    boxes.x_lo[k] = x - margin_x;
+    boxes.x_hi[k] = x + margin_x;
+    boxes.y_lo[k] = y - margin_y;
+    boxes.y_hi[k] = y + margin_y;
+    boxes.ok[k] = e.defined;
   }
-  // (A separate loop: the index comparisons joined to the float ones above
-  // keep the loop scalar.) A lane that the mask turns away needs no angles.
-  for (int k = 0; k < n; ++k) {
-    const bool admit_lane = !masked || admit[k] != 0;
-    const std::int32_t lo = source_lo[k];
-    const bool undecided = (redo[k] != 0) | (lo < 0) | (lo != source_hi[k]);
-    redo[k] = (admit_lane & undecided) ? 1 : 0;
+  ChooseBoxPixels<View>(boxes, n, src, options, b.source, redo, b.near_frame);
+  // A lane that the mask turns away needs no angles: the fill.
+  if (masked) {
+    std::int32_t* __restrict source_index = b.source;
+    for (int k = 0; k < n; ++k) {
+      const bool admit_lane = admit[k] != 0;
+      source_index[k] = admit_lane ? source_index[k] : -1;
+      redo[k] = admit_lane ? redo[k] : 0;
+    }
   }
 }
 

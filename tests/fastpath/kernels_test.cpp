@@ -251,6 +251,77 @@ TEST(BatchStages, ForEachSetLaneVisitsExactlyTheSetLanesInOrder) {
   }
 }
 
+// Boxes whose corners lie at and around the frame's edges, the seam and the
+// last row (NaN included): the quick choice decides exactly the lanes whose
+// corners the view's own test and choice take to one pixel, with that pixel.
+template <typename View>
+void ExpectBoxPixelsAsTheCorners(bool equirectangular) {
+  const int w = 7, h = 5;
+  std::vector<PIXEL_YC> pixels(9 * h);
+  const lens::SourceFrame src{pixels.data(), w, h, 9};
+  const lens::SampleOptions options{false, false, equirectangular};
+  const auto around = [](float edge) {
+    return std::vector<float>{edge - 0.6f, edge - 0.5f, NextDown(edge - 0.5f), edge - 0.25f, NextDown(edge), edge,
+                              NextUp(edge), edge + 0.25f, edge + 0.5f, NextUp(edge + 0.5f)};
+  };
+  std::vector<float> xs = around(0.0f), ys = around(0.0f);
+  for (float v : around(static_cast<float>(w))) xs.push_back(v);
+  for (float v : around(static_cast<float>(h - 1))) ys.push_back(v);
+  for (float v : around(static_cast<float>(h))) ys.push_back(v);
+  xs.push_back(3.5f);
+  ys.push_back(2.75f);
+  xs.push_back(static_cast<float>(kNaN));
+  const auto pixel = [&](float x, float y) {
+    const lens::AdmittedPosition a = lens::AdmitPosition<View, float>(src, lens::SourcePoint{x, y, false}, options);
+    return lens::PlaceLane<View, lens::Nearest>(a, src, options).source;
+  };
+  lens::PositionBoxes boxes;
+  std::vector<std::int32_t> expected;
+  int n = 0;
+  long checked = 0;
+  const auto check = [&] {
+    lens::PixelBatch b;
+    lens::ChooseBoxPixels<View>(boxes, n, src, options, b.source, b.redo, b.near_frame);
+    for (int k = 0; k < n; ++k) {
+      EXPECT_EQ(b.source[k], expected[k]) << "[" << boxes.x_lo[k] << ", " << boxes.x_hi[k] << "] x ["
+                                          << boxes.y_lo[k] << ", " << boxes.y_hi[k] << "] ok " << boxes.ok[k];
+      EXPECT_EQ(b.redo[k], expected[k] < 0 ? 1 : 0);
+    }
+    checked += n;
+    n = 0;
+    expected.clear();
+  };
+  for (float x_lo : xs) {
+    for (float x_hi : xs) {
+      for (float y_lo : ys) {
+        for (float y_hi : ys) {
+          if (x_hi < x_lo || y_hi < y_lo) continue;
+          for (std::int32_t ok : {0, 1}) {
+            boxes.x_lo[n] = x_lo;
+            boxes.x_hi[n] = x_hi;
+            boxes.y_lo[n] = y_lo;
+            boxes.y_hi[n] = y_hi;
+            boxes.ok[n] = ok;
+            const std::int32_t lo = pixel(x_lo, y_lo);
+            expected.push_back(ok != 0 && lo >= 0 && lo == pixel(x_hi, y_hi) ? lo : -1);
+            if (++n == lens::kBatchLanes) check();
+          }
+        }
+      }
+    }
+  }
+  check();
+  EXPECT_GT(checked, 10000);
+}
+
+TEST(BatchStages, BoxPixelsAreTheCornersPixelsAtEveryEdge) {
+  for (bool equirectangular : {true, false}) {
+    ExpectBoxPixelsAsTheCorners<varnel::View>(equirectangular);
+    ExpectBoxPixelsAsTheCorners<oskuda::View>(equirectangular);
+    ExpectBoxPixelsAsTheCorners<trimbel::View>(equirectangular);
+  }
+}
+
 TEST(VectorMath, RoundsSafelyRefusesZeroNaNInfinityAndStraddles) {
   EXPECT_FALSE(vm::RoundsSafely(0.0, 0.0));
   EXPECT_FALSE(vm::RoundsSafely(-0.0, 0.0));
