@@ -82,12 +82,13 @@ inline void PlaceNearestQuick(PixelBatch& b, const ViewRotation& view_rotation, 
 }
 
 // A lens source whose model has a position estimate (lens/equidistant.h):
-// the box around the estimated position, shifted, goes through the in-range
-// test and the pixel choice at both corners. A lane is taken when both
-// corners admit it and give the same pixel, when the box lies wholly off the
-// frame (the fill), or when both ends of theta's bracket lie outside the
-// lens's mask (the fill). Other lanes, den = 0, NaN and rays of extreme
-// length among them, are left for the per-pixel functions.
+// the box around the estimated position, shifted, goes to ChooseBoxPixels
+// where both ends of theta's bracket lie inside the lens's mask. A lane is
+// taken when the box gives one pixel, when it lies wholly off the frame (the
+// fill: both its corners fail the in-range test), or when both ends of
+// theta's bracket lie outside the mask (the fill). Other lanes, den = 0,
+// NaN and rays of extreme length among them, are left for the per-pixel
+// functions.
 template <typename View, typename Model, bool masked>
 inline void PlaceNearestLensQuick(PixelBatch& b, const ViewRotation& view_rotation, const LensModel& model,
                                   const SourceFrame& source, const SampleOptions& sample_options) {
@@ -101,45 +102,35 @@ inline void PlaceNearestLensQuick(PixelBatch& b, const ViewRotation& view_rotati
   const float x_max = static_cast<float>(model.w) + 0.5f;
   const float y_max = static_cast<float>(model.h) + 0.5f;
   const int n = b.n;
+  if (n <= 0) return;
   const float* __restrict X = b.X;
   const float* __restrict Y = b.Y;
   const float* __restrict Zc = b.Zc;
   const float* __restrict Zs = b.Zs;
   const std::int32_t* __restrict admit = b.admit;
-  std::int32_t* __restrict source_lo = b.source;
-  std::int32_t* __restrict source_hi = b.source_hi;
-  std::int32_t* __restrict near_frame = b.near_frame;
-  std::int32_t* __restrict redo = b.redo;
+  std::int32_t fill[kBatchLanes];
+  PositionBoxes boxes;
   for (int k = 0; k < n; ++k) {
     const PositionBox box = estimate.Of(View::Turn(X[k], Y[k], Zc[k], Zs[k], rotation, false));
     const bool admit_lane = !masked || admit[k] != 0;
     // The mask's test at both ends of theta (NaN: neither).
     const bool inside = mask_limit > box.theta.hi;
     const bool outside = box.theta.lo >= mask_limit;
-    const AdmittedPosition lo = AdmitPosition<View, float>(
-        src, SourcePoint{(box.x - box.margin_x) - shift_x, (box.y - box.margin_y) + shift_y, false}, options,
-        admit_lane & inside);
-    const AdmittedPosition hi = AdmitPosition<View, float>(
-        src, SourcePoint{(box.x + box.margin_x) - shift_x, (box.y + box.margin_y) + shift_y, false}, options,
-        admit_lane & inside);
-    source_lo[k] = PlaceLane<View, Nearest>(lo, src, options).source;
-    source_hi[k] = PlaceLane<View, Nearest>(hi, src, options).source;
-    near_frame[k] = box.OffFrame(shift_x, shift_y, x_max, y_max) ? 0 : 1;
-    // 0: decided by the pixels, 1: outside the mask (the fill), 2: redo.
-    redo[k] = !box.defined ? 2 : (outside ? 1 : (inside ? 0 : 2));
+    const bool known = box.defined != 0;
+    boxes.x_lo[k] = (box.x - box.margin_x) - shift_x;
+    boxes.x_hi[k] = (box.x + box.margin_x) - shift_x;
+    boxes.y_lo[k] = (box.y - box.margin_y) + shift_y;
+    boxes.y_hi[k] = (box.y + box.margin_y) + shift_y;
+    const bool off_frame = known & inside & box.OffFrame(shift_x, shift_y, x_max, y_max);
+    boxes.ok[k] = (known & inside & admit_lane & !off_frame) ? 1 : 0;
+    fill[k] = ((known & outside) | off_frame | !admit_lane) ? 1 : 0;
   }
-  // (A separate loop: the index comparisons joined to the float ones above
-  // keep the loop scalar.) A lane that the mask turns away needs no angles.
+  ChooseBoxPixels<View>(boxes, n, src, options, b.source, b.redo, b.near_frame);
+  std::int32_t* __restrict source_index = b.source;
+  std::int32_t* __restrict redo = b.redo;
   for (int k = 0; k < n; ++k) {
-    const bool admit_lane = !masked || admit[k] != 0;
-    const std::int32_t lo = source_lo[k];
-    const std::int32_t verdict = redo[k];
-    const std::int32_t hi = source_hi[k];
-    const bool pixel = (verdict == 0) & (lo >= 0) & (lo == hi);
-    const bool off_frame = (verdict == 0) & (lo < 0) & (hi < 0) & (near_frame[k] == 0);
-    const bool fill = (verdict == 1) | off_frame | !admit_lane;
-    source_lo[k] = fill ? -1 : lo;
-    redo[k] = (pixel | fill) ? 0 : 1;
+    source_index[k] = fill[k] != 0 ? -1 : source_index[k];
+    redo[k] = fill[k] != 0 ? 0 : redo[k];
   }
 }
 
