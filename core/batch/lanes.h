@@ -98,10 +98,9 @@ struct PixelBatch {
   std::int32_t take[kBatchLanes];
   std::int32_t x0[kBatchLanes], x1[kBatchLanes], y0[kBatchLanes], y1[kBatchLanes];
   float fx[kBatchLanes], fy[kBatchLanes];
-  // The nearest quick passes: the source pixel at the other end of a lane's
-  // position bracket, and whether its box may touch the frame.
-  std::int32_t source_hi[kBatchLanes];
-  std::int32_t near_frame[kBatchLanes];
+  // The nearest passes' scratch (ChooseBoxPixels): the boxes that reach
+  // past an edge of the frame.
+  std::int32_t box_edge[kBatchLanes];
   // The staged path (staged.h), for sources too large for the fused passes:
   // the turned ray, MapToSource's SourcePoint, and SampleOrFill's verdict
   // and nearest pixel.

@@ -307,7 +307,7 @@ inline bool PlacePinholeSpans(PixelBatch& b, int n, std::int32_t j0, float yf, c
   const SampleOptions options{false, sample_options.green_back, true};
   PositionBoxes boxes;
   PinholeSpanBoxes(p, block, boxes);
-  ChooseBoxPixels<View>(boxes, 4 * n, source, options, b.source, b.redo, b.near_frame);
+  ChooseBoxPixels<View>(boxes, 4 * n, source, options, b.source, b.redo, b.box_edge);
   return true;
 }
 

@@ -69,7 +69,7 @@ inline void PlaceNearestQuick(PixelBatch& b, const ViewRotation& view_rotation, 
     boxes.y_hi[k] = y + margin_y;
     boxes.ok[k] = e.defined;
   }
-  ChooseBoxPixels<View>(boxes, n, src, options, b.source, redo, b.near_frame);
+  ChooseBoxPixels<View>(boxes, n, src, options, b.source, redo, b.box_edge);
   // A lane that the mask turns away needs no angles: the fill.
   if (masked) {
     std::int32_t* __restrict source_index = b.source;
@@ -125,7 +125,7 @@ inline void PlaceNearestLensQuick(PixelBatch& b, const ViewRotation& view_rotati
     boxes.ok[k] = (known & inside & admit_lane & !off_frame) ? 1 : 0;
     fill[k] = ((known & outside) | off_frame | !admit_lane) ? 1 : 0;
   }
-  ChooseBoxPixels<View>(boxes, n, src, options, b.source, b.redo, b.near_frame);
+  ChooseBoxPixels<View>(boxes, n, src, options, b.source, b.redo, b.box_edge);
   std::int32_t* __restrict source_index = b.source;
   std::int32_t* __restrict redo = b.redo;
   for (int k = 0; k < n; ++k) {

@@ -281,7 +281,7 @@ void ExpectBoxPixelsAsTheCorners(bool equirectangular) {
   long checked = 0;
   const auto check = [&] {
     lens::PixelBatch b;
-    lens::ChooseBoxPixels<View>(boxes, n, src, options, b.source, b.redo, b.near_frame);
+    lens::ChooseBoxPixels<View>(boxes, n, src, options, b.source, b.redo, b.box_edge);
     for (int k = 0; k < n; ++k) {
       EXPECT_EQ(b.source[k], expected[k]) << "[" << boxes.x_lo[k] << ", " << boxes.x_hi[k] << "] x ["
                                           << boxes.y_lo[k] << ", " << boxes.y_hi[k] << "] ok " << boxes.ok[k];
