@@ -88,15 +88,20 @@ inline void ChooseBoxPixels(const PositionBoxes& boxes, int n, const SourceFrame
   const float W = static_cast<float>(src.w);
   const float H = static_cast<float>(src.h);
   const std::int32_t stride = src.stride;
+  const auto clamp = [](float v, float top) {
+    const float above = v > 0.0f ? v : 0.0f;
+    return above < top ? above : top;
+  };
   for (int k = 0; k < n; ++k) {
     const float x_lo = boxes.x_lo[k] + shift, x_hi = boxes.x_hi[k] + shift;
     const float y_lo = boxes.y_lo[k] + shift, y_hi = boxes.y_hi[k] + shift;
     const bool inside = (x_lo >= 0.0f) & (x_hi < W) & (y_lo >= 0.0f) & (y_hi < H);
-    // (Zero outside, so that every conversion is in range.)
-    const std::int32_t column_lo = static_cast<std::int32_t>(inside ? x_lo : 0.0f);
-    const std::int32_t column_hi = static_cast<std::int32_t>(inside ? x_hi : 0.0f);
-    const std::int32_t row_lo = static_cast<std::int32_t>(inside ? y_lo : 0.0f);
-    const std::int32_t row_hi = static_cast<std::int32_t>(inside ? y_hi : 0.0f);
+    // (Clamped to [0, W] and [0, H], a NaN to 0, so that every conversion
+    // is in range; inside the box they change nothing.)
+    const std::int32_t column_lo = static_cast<std::int32_t>(clamp(x_lo, W));
+    const std::int32_t column_hi = static_cast<std::int32_t>(clamp(x_hi, W));
+    const std::int32_t row_lo = static_cast<std::int32_t>(clamp(y_lo, H));
+    const std::int32_t row_hi = static_cast<std::int32_t>(clamp(y_hi, H));
     const bool ok = boxes.ok[k] != 0;
     const bool decided = ok & inside & (column_lo == column_hi) & (row_lo == row_hi);
     source[k] = decided ? row_lo * stride + column_lo : -1;
