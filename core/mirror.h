@@ -32,13 +32,17 @@ inline std::int32_t MirroredIndex(double centre, float offset, bool plus) {
 struct MirroredColumns {
   std::int32_t pairs;
   std::vector<std::ptrdiff_t> index;  // the right columns, then the left ones
+  bool adjacent;  // right[n + 1] = right[n] + 1 and left[n + 1] = left[n] - 1 throughout
 
   explicit MirroredColumns(std::int32_t width)
-      : pairs(width / 2), index(2 * static_cast<std::size_t>(width > 1 ? width / 2 : 0)) {
+      : pairs(width / 2), index(2 * static_cast<std::size_t>(width > 1 ? width / 2 : 0)), adjacent(true) {
     const double centre = GridCentre(width);
     for (std::int32_t n = 0; n < pairs; ++n) {
       index[static_cast<std::size_t>(n)] = MirroredIndex(centre, PairOffset(n), true);
       index[static_cast<std::size_t>(pairs + n)] = MirroredIndex(centre, PairOffset(n), false);
+    }
+    for (std::int32_t n = 1; n < pairs; ++n) {
+      adjacent = adjacent && right()[n] == right()[n - 1] + 1 && left()[n] == left()[n - 1] - 1;
     }
   }
   const std::ptrdiff_t* right() const { return index.data(); }

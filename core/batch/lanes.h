@@ -69,6 +69,14 @@ inline int ForEachSetLane(const std::int32_t* flags, int n, RedoLane&& redo_lane
   return count;
 }
 
+// Lanes first .. first + count - 1 of a batch whose outputs are adjacent
+// pixels, in lane order or, where descending, in reverse.
+struct OutputRun {
+  int first, count;
+  bool descending;
+};
+constexpr int kMaxOutputRuns = 4;
+
 // The lanes of one batch, one array per value. Flags that the passes read in
 // vector loops are 32-bit (a bool array keeps such a loop scalar).
 struct PixelBatch {
@@ -80,6 +88,12 @@ struct PixelBatch {
   float Zc[kBatchLanes];
   float Zs[kBatchLanes];
   PIXEL_YC* out[kBatchLanes];
+  // Where the outputs form runs that cover lanes 0 .. n - 1 (the quadrants
+  // of a mirrored batch, SetQuadrantRuns), the nearest sampler's copy streams
+  // them (place.h). 0, the default: each lane's output stands alone. Whoever
+  // reuses a batch with new outputs sets it again.
+  int runs = 0;
+  OutputRun run[kMaxOutputRuns];
   std::int32_t admit[kBatchLanes];  // the output mask (dome master), 0 or 1, where there is one
   // The angles, and the double-precision arguments and results of the
   // array functions: cos psi, sin psi and the model's function of theta.

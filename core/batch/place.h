@@ -8,6 +8,7 @@
 #include "batch/kernel_set.h"
 #include "batch/lanes.h"
 #include "batch/mix_lanes.h"
+#include "batch/stream.h"
 #include "sampling.h"
 
 namespace lens {
@@ -97,7 +98,7 @@ inline void ChooseBoxPixels(const PositionBoxes& boxes, int n, const SourceFrame
     const float y_lo = boxes.y_lo[k] + shift, y_hi = boxes.y_hi[k] + shift;
     const bool inside = (x_lo >= 0.0f) & (x_hi < W) & (y_lo >= 0.0f) & (y_hi < H);
     // (Clamped to [0, W] and [0, H], a NaN to 0, so that every conversion
-    // is in range; inside the box they change nothing.)
+    // is in range; for a box inside the frame they change nothing.)
     const std::int32_t column_lo = static_cast<std::int32_t>(clamp(x_lo, W));
     const std::int32_t column_hi = static_cast<std::int32_t>(clamp(x_hi, W));
     const std::int32_t row_lo = static_cast<std::int32_t>(clamp(y_lo, H));
@@ -124,7 +125,8 @@ inline void ChooseBoxPixels(const PositionBoxes& boxes, int n, const SourceFrame
 // How far ahead of its copy a nearest lane's source line is asked for.
 constexpr int kPrefetchLanes = 48;
 
-// The reads and writes of the placed lanes.
+// The reads and writes of the placed lanes. The nearest sampler's copy
+// streams the outputs where the batch gives them as runs.
 template <KernelSet set, typename Sampler>
 inline void WritePlaced(const PixelBatch& b, const SourceFrame& src, PIXEL_YC fill) {
   const int n = b.n;
@@ -149,9 +151,31 @@ inline void WritePlaced(const PixelBatch& b, const SourceFrame& src, PIXEL_YC fi
     PIXEL_YC* const* __restrict out = b.out;
     const auto from = [&](int k) { return reinterpret_cast<const PIXEL_YC*>(from_at[k]); };
     for (int k = 0; k < n && k < kPrefetchLanes; ++k) __builtin_prefetch(from(k));
-    for (int k = 0; k < n; ++k) {
-      if (k + kPrefetchLanes < n) __builtin_prefetch(from(k + kPrefetchLanes));
-      std::memcpy(out[k], from(k), sizeof(PIXEL_YC));
+    if (b.runs == 0) {
+      for (int k = 0; k < n; ++k) {
+        if (k + kPrefetchLanes < n) __builtin_prefetch(from(k + kPrefetchLanes));
+        std::memcpy(out[k], from(k), sizeof(PIXEL_YC));
+      }
+      return;
+    }
+    // Runs of adjacent outputs: each run's pixels in the order of their
+    // addresses into `staged`, then streamed (stream.h), so that the output's
+    // lines are written without being read first.
+    PIXEL_YC staged[kBatchLanes];
+    for (int r = 0; r < b.runs; ++r) {
+      const OutputRun run = b.run[r];
+      for (int g = 0; g < run.count; ++g) {
+        const int k = run.first + g;
+        if (k + kPrefetchLanes < n) __builtin_prefetch(from(k + kPrefetchLanes));
+        const int slot = run.descending ? run.first + run.count - 1 - g : k;
+        std::memcpy(&staged[slot], from(k), sizeof(PIXEL_YC));
+      }
+    }
+    for (int r = 0; r < b.runs; ++r) {
+      const OutputRun run = b.run[r];
+      if (run.count <= 0) continue;
+      PIXEL_YC* const lowest = out[run.descending ? run.first + run.count - 1 : run.first];
+      StreamBytes(lowest, &staged[run.first], static_cast<std::size_t>(run.count) * sizeof(PIXEL_YC));
     }
   }
 }

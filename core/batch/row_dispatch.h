@@ -11,12 +11,13 @@
 // and calls ForEachRow<Rows>(setup, count): rows 0 .. count - 1 are split
 // over the default team of OpenMP threads in contiguous static blocks, each
 // row run by the widest copy the processor has (or the one LENS_KERNELS
-// names).
+// names), and its streamed stores fenced.
 #pragma once
 
 #include <cstdint>
 
 #include "batch/kernel_set.h"
+#include "batch/stream.h"
 
 namespace lens {
 
@@ -46,7 +47,10 @@ inline void ForEachRow(const typename Rows::Setup& setup, std::int32_t count) {
   static const Function row = &RowCopies<Rows>::Baseline;
 #endif
 #pragma omp parallel for schedule(static)
-  for (std::int32_t i = 0; i < count; ++i) row(setup, i);
+  for (std::int32_t i = 0; i < count; ++i) {
+    row(setup, i);
+    StreamFence();
+  }
 }
 
 }  // namespace lens

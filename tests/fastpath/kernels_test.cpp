@@ -251,6 +251,47 @@ TEST(BatchStages, ForEachSetLaneVisitsExactlyTheSetLanesInOrder) {
   }
 }
 
+// The nearest copy of a batch whose outputs form runs (streamed) writes what
+// the lane-by-lane copy writes, and nothing around the runs: every length to
+// 64 pixels, both directions, the pixels starting at each even byte of a
+// 16-byte block, fill lanes among them.
+TEST(BatchStages, StreamedRunsWriteWhatTheLanesWrite) {
+  const int w = 11, h = 7;
+  std::vector<PIXEL_YC> pixels(static_cast<size_t>(w * h));
+  for (int i = 0; i < w * h; ++i) {
+    pixels[i] = PIXEL_YC{static_cast<short>(i), static_cast<short>(1000 + i), static_cast<short>(-i)};
+  }
+  const lens::SourceFrame src{pixels.data(), w, h, w};
+  const PIXEL_YC fill{7, -7, 77}, guard{-3, -3, -3};
+  constexpr int kRow = 80;  // each run's row, with room on both sides
+  static lens::PixelBatch streamed_batch, lane_batch;
+  std::mt19937 random(5);
+  std::uniform_int_distribution<std::int32_t> index(-1, w * h - 1);
+  for (int count = 0; count <= lens::kBatchLanes / 4; ++count) {
+    for (int shift = 0; shift < 8; ++shift) {
+      std::vector<PIXEL_YC> streamed(4 * kRow, guard), lanes(4 * kRow, guard);
+      streamed_batch.n = lane_batch.n = 4 * count;
+      streamed_batch.runs = 4;
+      lane_batch.runs = 0;
+      for (int k = 0; k < 4; ++k) {
+        const bool descending = (k & 1) != 0;
+        streamed_batch.run[k] = lens::OutputRun{k * count, count, descending};
+        for (int g = 0; g < count; ++g) {
+          const int lane = k * count + g;
+          const int column = k * kRow + 4 + shift + (descending ? count - 1 - g : g);
+          streamed_batch.out[lane] = &streamed[column];
+          lane_batch.out[lane] = &lanes[column];
+          streamed_batch.source[lane] = lane_batch.source[lane] = index(random);
+        }
+      }
+      lens::WritePlaced<lens::KernelSet::Baseline, lens::Nearest>(streamed_batch, src, fill);
+      lens::WritePlaced<lens::KernelSet::Baseline, lens::Nearest>(lane_batch, src, fill);
+      ASSERT_EQ(std::memcmp(streamed.data(), lanes.data(), streamed.size() * sizeof(PIXEL_YC)), 0)
+          << "count " << count << " shift " << shift;
+    }
+  }
+}
+
 // Boxes whose corners lie at and around the frame's edges, the seam and the
 // last row (NaN included): the quick choice decides exactly the lanes whose
 // corners the view's own test and choice take to one pixel, with that pixel.
