@@ -5,13 +5,18 @@
 // fence: a row loop fences after each row (row_dispatch.h), before any other
 // thread may look at it. The thread that streams sees its own stores in
 // order, plain or not.
+//
+// The 64-bit Windows build streams nothing: its assembler rewrites every
+// aligned vector move as an unaligned one and its export check admits none
+// (kernel_set.h), and a non-temporal store has no unaligned form.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(LENS_UNALIGNED_VECTOR_MOVES)
+#define LENS_STREAMED_STORES 1
 #include <emmintrin.h>
 #endif
 
@@ -21,7 +26,7 @@ namespace lens {
 // 16-byte blocks of the destination by non-temporal stores, the ends and
 // short copies by plain ones.
 inline void StreamBytes(void* to, const void* from, std::size_t bytes) {
-#if defined(__SSE2__)
+#if defined(LENS_STREAMED_STORES)
   unsigned char* const dst = static_cast<unsigned char*>(to);
   const unsigned char* const src = static_cast<const unsigned char*>(from);
   const std::size_t head = (16 - (reinterpret_cast<std::uintptr_t>(dst) & 15)) & 15;
@@ -43,7 +48,7 @@ inline void StreamBytes(void* to, const void* from, std::size_t bytes) {
 // Makes the streamed stores visible to other threads before the plain
 // stores that follow.
 inline void StreamFence() {
-#if defined(__SSE2__)
+#if defined(LENS_STREAMED_STORES)
   _mm_sfence();
 #endif
 }
