@@ -43,6 +43,7 @@ struct Rows {
     const float Zs = cos_lat * rotation.sin_pitch;
     PIXEL_YC* const out_row = frame.dst + static_cast<std::ptrdiff_t>(r) * frame.stride;
     lens::PixelBatch batch;
+    lens::RestLanes rest;
     for (std::int32_t c0 = 0; c0 < out_w; c0 += lens::kBatchLanes) {
       const int n = static_cast<int>(std::min<std::int32_t>(lens::kBatchLanes, out_w - c0));
       if (f.tables) {
@@ -71,8 +72,9 @@ struct Rows {
       PIXEL_YC** const out = batch.out;
       for (int k = 0; k < n; ++k) out[k] = out_row + c0 + k;
       batch.n = n;
-      lens::RunBatch<View, set, false>(batch, rotation, frame.lens_model, frame.src, frame.options);
+      lens::RunBatch<View, set, false>(batch, rest, rotation, frame.lens_model, frame.src, frame.options);
     }
+    lens::RunRestLanes<View, set>(rest, rotation, frame.lens_model, frame.src, frame.options);
   }
 };
 

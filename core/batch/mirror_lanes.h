@@ -10,6 +10,7 @@
 #include "batch/lanes.h"
 #include "batch/pinhole_spans.h"
 #include "batch/row_dispatch.h"
+#include "batch/stream.h"
 #include "geometry.h"
 #include "mirror.h"
 #include "remap_frame.h"
@@ -57,7 +58,7 @@ inline void SetQuadrantRuns(PixelBatch& batch, int n, bool adjacent) {
 // Lane k * n + g is quadrant k of ray g, k in the order below right, below
 // left, above right, above left; `right` and `left` give the columns of the
 // n rays. With `masked`, `inside` gives each ray's verdict to its four lanes
-// (batch.admit). The outputs are no runs.
+// (batch.admit). Their outputs are left as no runs (batch.runs = 0).
 template <bool masked>
 inline void MirrorIntoLanes(PixelBatch& batch, int n, const float* X0, const float* Y0, const float* Z,
                             const ViewRotation& rotation, const std::int32_t* inside, PIXEL_YC* below,
@@ -132,17 +133,19 @@ struct MirroredRowPairs {
       above[left[j]] = fill;
     }
     PixelBatch batch;
+    RestLanes rest;
     if constexpr (Source::kPinhole && !Source::kMasked) {
       if (!frame.options.bilinear && Indexable(frame.src)) {
         const PinholePanorama spans =
             PreparePinholePanorama<View>(frame.rotation, frame.lens_model, frame.src, f.source.focal);
         if (spans.applies) {
-          Rest rest;
+          SpanRest span_rest;
           for (std::int32_t j0 = 0; j0 < admitted; j0 += kMirroredGroup) {
             const int n = static_cast<int>(std::min<std::int32_t>(kMirroredGroup, admitted - j0));
-            RunSpans<set>(f, spans, batch, rest, oy, oy_squared, j0, n, below, above);
+            RunSpans<set>(f, spans, batch, span_rest, rest, oy, oy_squared, j0, n, below, above);
           }
-          RunRest<set>(f, rest, oy, oy_squared);
+          RunSpanRest<set>(f, span_rest, oy, oy_squared);
+          RunRestLanes<View, set>(rest, frame.rotation, frame.lens_model, frame.src, frame.options);
           return;
         }
       }
@@ -153,26 +156,29 @@ struct MirroredRowPairs {
       f.source.Into(oy, oy_squared, j0, n, rays);
       MirrorIntoLanes<Source::kMasked>(batch, n, rays.X, rays.Y, rays.Z, frame.rotation, rays.inside, below, above,
                                        right + j0, left + j0);
-      RunBatch<View, set, Source::kMasked>(batch, frame.rotation, frame.lens_model, frame.src, frame.options);
+      RunBatch<View, set, Source::kMasked>(batch, rest, frame.rotation, frame.lens_model, frame.src, frame.options);
     }
+    RunRestLanes<View, set>(rest, frame.rotation, frame.lens_model, frame.src, frame.options);
   }
 
   // The lanes the spans leave, gathered from the batches of a row pair:
   // each one's output, column offset and quadrant.
-  struct Rest {
+  struct SpanRest {
     PixelBatch batch;
     float xs[kBatchLanes];
     std::int32_t quadrant[kBatchLanes];
   };
 
-  // Pairs j0 .. j0 + n - 1 by spans; the lanes they leave go to `rest`,
+  // Pairs j0 .. j0 + n - 1 by spans; the lanes they leave go to `span_rest`,
   // which runs when it is full and at the end of the row pair (a few lanes
   // a batch: run each time, its set-up would cost more than their pixels).
   // Their fill is written first, their pixels after. A block whose
-  // spans would leave too many goes the batched pipeline's way whole.
+  // spans would leave too many goes the batched pipeline's way whole, its
+  // quick passes' rest to `rest`.
   template <KernelSet set>
-  static void RunSpans(const Setup& f, const PinholePanorama& spans, PixelBatch& batch, Rest& rest, float oy,
-                       float oy_squared, std::int32_t j0, int n, PIXEL_YC* below, PIXEL_YC* above) {
+  static void RunSpans(const Setup& f, const PinholePanorama& spans, PixelBatch& batch, SpanRest& span_rest,
+                       RestLanes& rest, float oy, float oy_squared, std::int32_t j0, int n, PIXEL_YC* below,
+                       PIXEL_YC* above) {
     const RemapFrame& frame = f.frame;
     const std::ptrdiff_t* const right = f.columns->right() + j0;
     const std::ptrdiff_t* const left = f.columns->left() + j0;
@@ -189,27 +195,28 @@ struct MirroredRowPairs {
       f.source.Into(oy, oy_squared, j0, n, rays);
       MirrorIntoLanes<false>(batch, n, rays.X, rays.Y, rays.Z, frame.rotation, rays.inside, below, above, right,
                              left);
-      RunBatch<View, set, false>(batch, frame.rotation, frame.lens_model, frame.src, frame.options);
+      RunBatch<View, set, false>(batch, rest, frame.rotation, frame.lens_model, frame.src, frame.options);
       return;
     }
     // (The lanes left get the fill here, and their pixels from the rest.)
     WritePlaced<set, Nearest>(batch, frame.src, FillOf(frame.options));
     ForEachSetLane(batch.redo, batch.n, [&](int lane) {
-      if (rest.batch.n == kBatchLanes) RunRest<set>(f, rest, oy, oy_squared);
-      const int r = rest.batch.n++;
+      if (span_rest.batch.n == kBatchLanes) RunSpanRest<set>(f, span_rest, oy, oy_squared);
+      const int r = span_rest.batch.n++;
       const int k = lane / n;
-      rest.batch.out[r] = batch.out[lane];
-      rest.xs[r] = PairOffset(j0 + (lane - k * n));
-      rest.quadrant[r] = k;
+      span_rest.batch.out[r] = batch.out[lane];
+      span_rest.xs[r] = PairOffset(j0 + (lane - k * n));
+      span_rest.quadrant[r] = k;
     });
   }
 
   // The rest's rays, mirrored into their quadrants, and their pixels from
   // the exact angles (the panorama pass): these lanes lie near a pixel's
   // edge, where the quick pass's brackets would mostly leave them to the
-  // per-pixel functions too.
+  // per-pixel functions too. Their fill may have been streamed: the fence
+  // orders it before these plain stores.
   template <KernelSet set>
-  static void RunRest(const Setup& f, Rest& rest, float oy, float oy_squared) {
+  static void RunSpanRest(const Setup& f, SpanRest& rest, float oy, float oy_squared) {
     PixelBatch& b = rest.batch;
     if (b.n == 0) return;
     const RemapFrame& frame = f.frame;
@@ -225,6 +232,7 @@ struct MirroredRowPairs {
       b.Zs[r] = Z[r] * s;
     }
     PlacePanoramaLanes<View, Nearest, false>(b, frame.rotation, frame.lens_model, frame.src, frame.options);
+    StreamFence();
     WritePlaced<set, Nearest>(b, frame.src, FillOf(frame.options));
     b.n = 0;
   }

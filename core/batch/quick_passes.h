@@ -5,8 +5,8 @@
 // a coordinate grows, and accepts the lane when both ends give the same
 // pixel (or, for a lens, both lie off the frame or outside the lens's mask):
 // the exact position, which lies between them, gives it too. The lanes left
-// (about 1 %) are marked in redo and go through the per-pixel functions
-// (PlaceRest).
+// (about 1 %) are marked in redo and go through the exact passes, gathered
+// from many batches into one (RestLanes, dispatch.h).
 #pragma once
 
 #include <cstdint>
@@ -70,13 +70,14 @@ inline void PlaceNearestQuick(PixelBatch& b, const ViewRotation& view_rotation, 
     boxes.ok[k] = e.defined;
   }
   ChooseBoxPixels<View>(boxes, n, src, options, b.source, redo, b.box_edge);
-  // A lane that the mask turns away needs no angles: the fill.
+  // A lane that the mask turns away needs no angles: the fill. (Selects
+  // written as masks: once inlined, the compiler leaves a select loop scalar.)
   if (masked) {
     std::int32_t* __restrict source_index = b.source;
     for (int k = 0; k < n; ++k) {
-      const bool admit_lane = admit[k] != 0;
-      source_index[k] = admit_lane ? source_index[k] : -1;
-      redo[k] = admit_lane ? redo[k] : 0;
+      const std::int32_t keep = -static_cast<std::int32_t>(admit[k] != 0);
+      source_index[k] = (source_index[k] & keep) | ~keep;
+      redo[k] &= keep;
     }
   }
 }
@@ -129,24 +130,11 @@ inline void PlaceNearestLensQuick(PixelBatch& b, const ViewRotation& view_rotati
   std::int32_t* __restrict source_index = b.source;
   std::int32_t* __restrict redo = b.redo;
   for (int k = 0; k < n; ++k) {
-    source_index[k] = fill[k] != 0 ? -1 : source_index[k];
-    redo[k] = fill[k] != 0 ? 0 : redo[k];
+    // (Selects written as masks, as in PlaceNearestQuick.)
+    const std::int32_t filled = -static_cast<std::int32_t>(fill[k] != 0);
+    source_index[k] |= filled;
+    redo[k] &= ~filled;
   }
-}
-
-// The lanes a quick pass left in redo, each by the per-pixel functions (a
-// handful per batch: the array passes would spend more on their set-up).
-// Returns their number.
-template <typename View, bool masked>
-inline int PlaceRest(PixelBatch& b, const ViewRotation& rotation, const LensModel& model, const SourceFrame& src,
-                     const SampleOptions& options) {
-  return ForEachSetLane(b.redo, b.n, [&](int k) {
-    const SourceAngles angles =
-        AnglesOf(View::Turn(b.X[k], b.Y[k], b.Zc[k], b.Zs[k], rotation, options.equirectangular));
-    const AdmittedPosition a =
-        AdmitPosition<View>(src, MapToSource<View>(model, angles), options, !masked || b.admit[k] != 0);
-    b.source[k] = PlaceLane<View, Nearest>(a, src, options).source;
-  });
 }
 
 }  // namespace lens

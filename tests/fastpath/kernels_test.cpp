@@ -557,26 +557,32 @@ TEST(BatchStages, SamplingMatchesSampleOrFillOnEveryBound) {
   }
 }
 
-// RunBatch<View, set> for a panorama source, by the instruction set.
+// RunBatch<View, set> by the instruction set; with `flush` the rest's lanes
+// run after it.
 template <typename View, lens::KernelSet set>
-void RunBatchMasked(lens::PixelBatch& b, const lens::ViewRotation& r, const lens::LensModel& m,
-                    const lens::SourceFrame& src, const lens::SampleOptions& options, const bool* admitted) {
+void RunBatchMasked(lens::PixelBatch& b, lens::RestLanes& rest, const lens::ViewRotation& r, const lens::LensModel& m,
+                    const lens::SourceFrame& src, const lens::SampleOptions& options, const bool* admitted,
+                    bool flush) {
   if (admitted == nullptr) {
-    lens::RunBatch<View, set, false>(b, r, m, src, options);
-    return;
+    lens::RunBatch<View, set, false>(b, rest, r, m, src, options);
+  } else {
+    for (int k = 0; k < b.n; ++k) b.admit[k] = admitted[k] ? 1 : 0;
+    lens::RunBatch<View, set, true>(b, rest, r, m, src, options);
   }
-  for (int k = 0; k < b.n; ++k) b.admit[k] = admitted[k] ? 1 : 0;
-  lens::RunBatch<View, set, true>(b, r, m, src, options);
+  if (flush) lens::RunRestLanes<View, set>(rest, r, m, src, options);
 }
 
 template <typename View>
-void RunBatchWith(lens::KernelSet set, lens::PixelBatch& b, const lens::ViewRotation& r,
-                  const lens::LensModel& m, const lens::SourceFrame& src,
-                  const lens::SampleOptions& options, const bool* admitted) {
+void RunBatchWith(lens::KernelSet set, lens::PixelBatch& b, lens::RestLanes& rest, const lens::ViewRotation& r,
+                  const lens::LensModel& m, const lens::SourceFrame& src, const lens::SampleOptions& options,
+                  const bool* admitted, bool flush) {
+  using lens::KernelSet;
   switch (set) {
-    case lens::KernelSet::Baseline: return RunBatchMasked<View, lens::KernelSet::Baseline>(b, r, m, src, options, admitted);
-    case lens::KernelSet::Avx2: return RunBatchMasked<View, lens::KernelSet::Avx2>(b, r, m, src, options, admitted);
-    case lens::KernelSet::Avx512: return RunBatchMasked<View, lens::KernelSet::Avx512>(b, r, m, src, options, admitted);
+    case KernelSet::Baseline:
+      return RunBatchMasked<View, KernelSet::Baseline>(b, rest, r, m, src, options, admitted, flush);
+    case KernelSet::Avx2: return RunBatchMasked<View, KernelSet::Avx2>(b, rest, r, m, src, options, admitted, flush);
+    case KernelSet::Avx512:
+      return RunBatchMasked<View, KernelSet::Avx512>(b, rest, r, m, src, options, admitted, flush);
   }
 }
 
@@ -584,7 +590,8 @@ void RunBatchWith(lens::KernelSet set, lens::PixelBatch& b, const lens::ViewRota
 // pass, then the double pass, then the per-pixel functions) against the
 // per-pixel chain, ray by ray: random unit rays, rays on the seam (phi = 0 from either
 // side, and +-0), at the poles, on den = 0, NaN and infinite components, on
-// tiny and ordinary panoramas, with and without the mask.
+// tiny and ordinary panoramas, with and without the mask. The lanes the quick
+// passes leave are gathered across all the batches of a run, as in a row.
 struct LensSetting {
   lens::SourceProjection projection;
   float in_fov, in_mask, shift_x, shift_y;
@@ -616,23 +623,27 @@ void CheckSourcePass(const lens::ViewRotation& rotation, int w, int h, const Len
     rays.push_back({1e-5f * x, 1e-5f * y, 1.0f});
   }
   lens::PixelBatch& b = FreshBatch();
-  bool admitted[lens::kBatchLanes];
-  std::vector<PIXEL_YC> out(lens::kBatchLanes), want(lens::kBatchLanes);
+  static lens::RestLanes rest;  // large: keep it off the stack
+  rest.batch.n = 0;
+  const size_t count = rays.size();
+  std::vector<char> admitted(count);
+  std::vector<PIXEL_YC> out(count), want(count);
   for (bool bilinear : {false, true}) {
     const lens::SampleOptions options{bilinear, false, panorama};
     for (bool masked : {false, true}) {
-      for (size_t start = 0; start < rays.size(); start += lens::kBatchLanes) {
-        const int n = static_cast<int>(std::min<size_t>(lens::kBatchLanes, rays.size() - start));
-        for (int k = 0; k < n; ++k) {
-          const std::array<float, 3>& ray = rays[start + k];
-          admitted[k] = !masked || (k % 3 != 0);
-          const lens::TurnedRay t = View::Turn(
-              ray[0], ray[1], ray[2] * rotation.cos_pitch, ray[2] * rotation.sin_pitch, rotation,
-              panorama);
-          lens::SampleOrFill<View>(src, &want[k], lens::MapToSource<View>(m, lens::AnglesOf(t)),
-                                     options, admitted[k]);
-        }
-        for (lens::KernelSet set : SupportedKernelSets()) {
+      for (size_t i = 0; i < count; ++i) {
+        const std::array<float, 3>& ray = rays[i];
+        admitted[i] = !masked || (i % lens::kBatchLanes) % 3 != 0;
+        const lens::TurnedRay t = View::Turn(ray[0], ray[1], ray[2] * rotation.cos_pitch,
+                                             ray[2] * rotation.sin_pitch, rotation, panorama);
+        lens::SampleOrFill<View>(src, &want[i], lens::MapToSource<View>(m, lens::AnglesOf(t)), options,
+                                 admitted[i] != 0);
+      }
+      for (lens::KernelSet set : SupportedKernelSets()) {
+        std::fill(out.begin(), out.end(), PIXEL_YC{-1, -1, -1});
+        for (size_t start = 0; start < count; start += lens::kBatchLanes) {
+          const int n = static_cast<int>(std::min<size_t>(lens::kBatchLanes, count - start));
+          bool admit[lens::kBatchLanes];
           b.n = n;
           for (int k = 0; k < n; ++k) {
             const std::array<float, 3>& ray = rays[start + k];
@@ -640,18 +651,19 @@ void CheckSourcePass(const lens::ViewRotation& rotation, int w, int h, const Len
             b.Y[k] = ray[1];
             b.Zc[k] = ray[2] * rotation.cos_pitch;
             b.Zs[k] = ray[2] * rotation.sin_pitch;
-            b.out[k] = &out[k];
-            out[k] = PIXEL_YC{-1, -1, -1};
+            b.out[k] = &out[start + k];
+            admit[k] = admitted[start + k] != 0;
           }
-          RunBatchWith<View>(set, b, rotation, m, src, options, masked ? admitted : nullptr);
-          for (int k = 0; k < n; ++k) {
-            const std::array<float, 3>& ray = rays[start + k];
-            ASSERT_EQ(std::memcmp(&want[k], &out[k], sizeof(PIXEL_YC)), 0)
-                << ViewName<View>() << (bilinear ? " bilinear" : " nearest")
-                << (masked ? " masked" : "") << " ray " << ray[0] << " " << ray[1] << " " << ray[2]
-                << " size " << w << "x" << h << " model " << static_cast<int>(l.projection)
-                << " fov " << l.in_fov << " mask " << l.in_mask << " " << lens::KernelSetName(set);
-          }
+          RunBatchWith<View>(set, b, rest, rotation, m, src, options, masked ? admit : nullptr,
+                             start + lens::kBatchLanes >= count);
+        }
+        for (size_t i = 0; i < count; ++i) {
+          const std::array<float, 3>& ray = rays[i];
+          ASSERT_EQ(std::memcmp(&want[i], &out[i], sizeof(PIXEL_YC)), 0)
+              << ViewName<View>() << (bilinear ? " bilinear" : " nearest") << (masked ? " masked" : "") << " ray "
+              << ray[0] << " " << ray[1] << " " << ray[2] << " size " << w << "x" << h << " model "
+              << static_cast<int>(l.projection) << " fov " << l.in_fov << " mask " << l.in_mask << " "
+              << lens::KernelSetName(set);
         }
       }
     }
